@@ -1,0 +1,102 @@
+#include "Unit1.h"
+
+#include "hex_codec.h"
+
+#include <cstdint>
+#include <cstdio>
+
+TForm1 *Form1 = nullptr;
+
+static std::int32_t WorkSeconds = 0;
+
+TForm1::TForm1(QWidget *Owner) : TForm(Owner) {}
+
+void TForm1::FormCreate()
+{
+    Button2->SetEnabled(false);
+
+    char buffer[4];
+    std::int32_t value = 31111;
+    EncodeHex4(value, buffer);
+    value = DecodeHex4(buffer);
+    Label4->SetText(IntToStr(value));
+}
+
+void TForm1::Timer1Timer()
+{
+    ++WorkSeconds;
+    Label3->SetText(IntToStr(WorkSeconds));
+}
+
+void TForm1::Button1Click()
+{
+    if (Button1->GetText() == "Open Ports") {
+        // A side that is already open is left alone, so a retry after a
+        // failure touches only the port that failed.
+        if (!CommPort1->GetOpen()) {
+            CommPort1->SetComNumber(CSpinEdit1->GetValue());
+            CSpinEdit1->SetEnabled(false);
+            CommPort1->SetOpen(true);
+            Label1->SetVisible(false);
+            if (!CommPort1->GetOpen()) {
+                Label1->SetText("The port can not open");
+                Label1->SetVisible(true);
+            }
+        }
+        if (!CommPort2->GetOpen()) {
+            CommPort2->SetComNumber(CSpinEdit2->GetValue());
+            CSpinEdit2->SetEnabled(false);
+            CommPort2->SetOpen(true);
+            Label2->SetVisible(false);
+            if (!CommPort2->GetOpen()) {
+                Label2->SetText("The port can not open");
+                Label2->SetVisible(true);
+            }
+        }
+    } else {
+        Button1->SetText("Open Ports");
+        CSpinEdit1->SetEnabled(true);
+        CSpinEdit2->SetEnabled(true);
+        CommPort1->SetOpen(false);
+        CommPort2->SetOpen(false);
+        Button2->SetEnabled(false);
+    }
+    if (CommPort1->GetOpen() && CommPort2->GetOpen()) {
+        Button1->SetText("Close Ports");
+        Button2->SetEnabled(true);
+    }
+}
+
+void TForm1::FormClose()
+{
+    if (CommPort1->GetOpen())
+        CommPort1->SetOpen(false);
+    if (CommPort2->GetOpen())
+        CommPort2->SetOpen(false);
+}
+
+void TForm1::Button2Click()
+{
+    CommPort2->PutString("Bizzard");
+    CommPort2->PutChar('?');
+    // Room for any 32-bit value, not just the field's 0..32000: eight digits
+    // and the terminator.
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%04X", unsigned(TData->GetValue()));
+    for (int i = 0; i < 4; ++i)
+        CommPort2->PutChar(digits[i]);
+}
+
+void TForm1::CommPort1DataReceived()
+{
+    // More than four waiting means the four digits after a "?" are already
+    // here, so the reads below never wait for the line.
+    while (CommPort1->GetInBuffUsed() > 4) {
+        if (CommPort1->GetChar() != '?')
+            continue;
+        char digits[4];
+        for (char &digit : digits)
+            digit = CommPort1->GetChar();
+        RData->SetText(IntToStr(DecodeHex4(digits)));
+    }
+}

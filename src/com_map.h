@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// COM numbers are how technicians name ports. On Linux a number is mapped to
+// a device through the link "comN" in the user's comloop folder (like a
+// dosdevices folder, so USB adapters and virtual pairs get stable numbers),
+// and otherwise to the N-th built-in UART, /dev/ttyS<N-1>.
+struct ComRoute
+{
+    QString device; // what an open uses; empty when the number names no port
+    QString link;   // the comN link it came from, empty when none exists
+};
+
+QString ComLinkFolder();
+ComRoute RouteCom(int number);
