@@ -169,6 +169,17 @@ TApplication theApplication;
 
 TApplication *const Application = &theApplication;
 
+TApplication::~TApplication()
+{
+    // Reached only when the entry failed before the loop ended. This runs
+    // after main, when Qt's own globals may already be gone, so what is left
+    // is handed to the system that is ending the process anyway. No port can
+    // be open here: ports open only from the running loop.
+    for (auto &form : forms_)
+        (void)form.release();
+    (void)qt_.release();
+}
+
 void TApplication::Initialize()
 {
     if (qt_)

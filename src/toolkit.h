@@ -153,6 +153,11 @@ class TApplication
 public:
     using MessageBox = std::function<void(const QString &text)>;
 
+    TApplication() = default;
+    TApplication(const TApplication &) = delete;
+    TApplication &operator=(const TApplication &) = delete;
+    ~TApplication();
+
     void Initialize();
 
     template <class T>

@@ -1,0 +1,138 @@
+#include "virtual_cable.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+PtyEnd::PtyEnd()
+{
+    char name[256] = {};
+    termios raw = {};
+    cfmakeraw(&raw);
+    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0)
+        throw std::runtime_error("openpty failed");
+    device_ = QString::fromLocal8Bit(name);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+PtyEnd::~PtyEnd()
+{
+    HangUp();
+    if (slave_ >= 0)
+        ::close(slave_);
+}
+
+void PtyEnd::HangUp()
+{
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+void PtyEnd::Write(const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else
+            QTest::qWait(1); // the line is full: let the reader drain it
+    }
+}
+
+QByteArray PtyEnd::Read(qsizetype count, int ms)
+{
+    QByteArray out;
+    QDeadlineTimer deadline(ms);
+    char buffer[4096];
+    while (out.size() < count && !deadline.hasExpired()) {
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0)
+            out.append(buffer, n);
+        else
+            QTest::qWait(1);
+    }
+    return out;
+}
+
+QByteArray PtyEnd::Drain(int ms)
+{
+    QTest::qWait(ms);
+    QByteArray out;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(master_, buffer, sizeof buffer)) > 0)
+        out.append(buffer, n);
+    return out;
+}
+
+Bridge::Bridge(PtyEnd &from, PtyEnd &to)
+    : to_(to), notifier_(std::make_unique<QSocketNotifier>(from.FarSide(), QSocketNotifier::Read))
+{
+    const int fd = from.FarSide();
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [this, fd] {
+        char buffer[4096];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            to_.Write(QByteArray(buffer, n));
+        else if (n == 0 || errno != EAGAIN)
+            notifier_->setEnabled(false);
+    });
+}
+
+ComLinks::ComLinks()
+    : saved_(qgetenv("XDG_CONFIG_HOME")), hadSaved_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+{
+    QDir().mkpath(Folder());
+    qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit());
+}
+
+ComLinks::~ComLinks()
+{
+    if (hadSaved_)
+        qputenv("XDG_CONFIG_HOME", saved_);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+QString ComLinks::Folder() const
+{
+    return home_.path() + QStringLiteral("/comloop");
+}
+
+void ComLinks::Map(int number, const QString &target)
+{
+    const QString link = Folder() + QStringLiteral("/com%1").arg(number);
+    QFile::remove(link);
+    if (!QFile::link(target, link))
+        throw std::runtime_error("cannot make the COM link");
+}
+
+double ProcessCpuMs()
+{
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+bool WaitFor(const std::function<bool()> &done, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(1);
+    }
+    return true;
+}

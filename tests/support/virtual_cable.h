@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+// One end of a virtual null-modem cable: a pseudo-terminal whose device a
+// port under test opens, while the test holds the far side and sees every
+// byte that crosses.
+class PtyEnd
+{
+public:
+    PtyEnd();
+    ~PtyEnd();
+    PtyEnd(const PtyEnd &) = delete;
+    PtyEnd &operator=(const PtyEnd &) = delete;
+
+    QString Device() const { return device_; }
+    int FarSide() const { return master_; }
+
+    void Write(const QByteArray &bytes);
+    // Runs the event loop until `count` bytes came out or `ms` passed.
+    QByteArray Read(qsizetype count, int ms = 2000);
+    // What came out by now, after letting the event loop run for `ms`.
+    QByteArray Drain(int ms = 50);
+    // The far end vanishes, as when an adapter is unplugged.
+    void HangUp();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    QString device_;
+};
+
+// Copies everything that comes out of one end into the other, so a port
+// pair opened on the two ends talks as over a real crossed cable.
+class Bridge : public QObject
+{
+public:
+    Bridge(PtyEnd &from, PtyEnd &to);
+
+private:
+    PtyEnd &to_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// A private COM-number folder for the test: ports find their devices
+// through the links made here, and the user's own mapping is never touched.
+class ComLinks
+{
+public:
+    ComLinks();
+    ~ComLinks();
+    void Map(int number, const QString &target);
+    QString Folder() const;
+
+private:
+    QTemporaryDir home_;
+    QByteArray saved_;
+    bool hadSaved_;
+};
+
+// CPU time (user + system) this process has used, in milliseconds.
+double ProcessCpuMs();
+
+// Lets the event loop run until `done` holds or `ms` passed; polls every
+// millisecond, so a long table of small steps stays quick.
+bool WaitFor(const std::function<bool()> &done, int ms = 5000);

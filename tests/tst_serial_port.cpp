@@ -1,0 +1,213 @@
+#include "serial_port.h"
+#include "test_main.h"
+#include "virtual_cable.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+#include <climits>
+#include <memory>
+
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ComLinks> links_;
+
+    std::unique_ptr<TCommPort> OpenOn(PtyEnd &end, int number = 5)
+    {
+        links_->Map(number, end.Device());
+        auto port = std::make_unique<TCommPort>(nullptr);
+        port->SetComNumber(number);
+        port->SetOpen(true);
+        return port;
+    }
+
+private slots:
+    void init()
+    {
+        // A stray Qt warning (a bad connect, I/O on a closed device) is a bug.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        links_ = std::make_unique<ComLinks>();
+    }
+    void cleanup() { links_.reset(); }
+
+    void designSettings()
+    {
+        TCommPort port(nullptr);
+        QCOMPARE(port.GetComNumber(), 2);
+        QCOMPARE(port.GetBaud(), 9600);
+        QCOMPARE(port.GetDataBits(), 8);
+        QCOMPARE(port.GetInSize(), 2048);
+        QVERIFY(!port.GetOpen());
+    }
+
+    void openAndClose()
+    {
+        PtyEnd end;
+        auto port = OpenOn(end);
+        QVERIFY2(port->GetOpen(), qPrintable(port->GetLastError()));
+        QCOMPARE(port->GetDevice(), end.Device());
+        port->SetOpen(true); // opening an open port changes nothing
+        QVERIFY(port->GetOpen());
+        port->SetOpen(false);
+        QVERIFY(!port->GetOpen());
+        port->SetOpen(false);
+        QVERIFY(!port->GetOpen());
+        // Free again for anyone else.
+        port->SetOpen(true);
+        QVERIFY(port->GetOpen());
+    }
+
+    void failingNumbers_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("zero") << 0 << QString() << "names no port";
+        QTest::newRow("negative") << -5 << QString() << "names no port";
+        QTest::newRow("largest") << INT_MAX << QString() << "No such file";
+        QTest::newRow("no such uart") << 250 << QString() << "No such file";
+        QTest::newRow("dangling link") << 7 << "/dev/comloop-test-nothing-here" << "No such file";
+        QTest::newRow("not a tty") << 8 << "/dev/null" << "";
+    }
+    void failingNumbers()
+    {
+        QFETCH(int, number);
+        QFETCH(QString, link);
+        QFETCH(QString, reason);
+        if (!link.isEmpty())
+            links_->Map(number, link);
+        TCommPort port(nullptr);
+        port.SetComNumber(number);
+        port.SetOpen(true);
+        QVERIFY(!port.GetOpen());
+        QVERIFY(!port.GetLastError().isEmpty());
+        QVERIFY2(port.GetLastError().contains(reason), qPrintable(port.GetLastError()));
+        QCOMPARE(port.GetInBuffUsed(), 0u);
+    }
+
+    void sameDeviceTwice()
+    {
+        PtyEnd end;
+        auto first = OpenOn(end, 5);
+        QVERIFY(first->GetOpen());
+        links_->Map(6, end.Device());
+        TCommPort second(nullptr);
+        second.SetComNumber(6);
+        second.SetOpen(true);
+        QVERIFY(!second.GetOpen());
+        QVERIFY(!second.GetLastError().isEmpty());
+        QVERIFY(first->GetOpen());
+    }
+
+    void bytesGoOutInCallOrder()
+    {
+        PtyEnd end;
+        auto port = OpenOn(end);
+        port->PutString("Bizzard");
+        port->PutChar('?');
+        port->PutChar('0');
+        port->PutString("");
+        port->PutChar('\0');
+        port->PutString("3E8");
+        QCOMPARE(end.Read(13), QByteArray("Bizzard?0\0" "3E8", 13));
+        QCOMPARE(end.Drain(), QByteArray());
+    }
+
+    void bytesComeInInArrivalOrder()
+    {
+        PtyEnd end;
+        auto port = OpenOn(end);
+        QSignalSpy received(port.get(), &TCommPort::OnDataReceived);
+        end.Write("ab");
+        QVERIFY(received.wait());
+        QCOMPARE(port->GetInBuffUsed(), 2u);
+        // Older bytes still wait, and new ones raise the event again.
+        end.Write("c");
+        QVERIFY(received.wait());
+        QCOMPARE(port->GetInBuffUsed(), 3u);
+        QCOMPARE(port->GetChar(), 'a');
+        QCOMPARE(port->GetChar(), 'b');
+        QCOMPARE(port->GetChar(), 'c');
+        QCOMPARE(port->GetInBuffUsed(), 0u);
+        QCOMPARE(port->GetChar(), '\0');
+    }
+
+    void inputBeforeOpenIsDropped()
+    {
+        PtyEnd end;
+        end.Write("stale bytes");
+        auto port = OpenOn(end);
+        QVERIFY(port->GetOpen());
+        QTest::qWait(100);
+        QCOMPARE(port->GetInBuffUsed(), 0u);
+        end.Write("x");
+        QTRY_COMPARE(port->GetInBuffUsed(), 1u);
+        QCOMPARE(port->GetChar(), 'x');
+    }
+
+    void closedPortIsHarmless()
+    {
+        TCommPort port(nullptr);
+        port.PutChar('x');
+        port.PutString("Bizzard");
+        port.PutString(nullptr);
+        QCOMPARE(port.GetInBuffUsed(), 0u);
+        QCOMPARE(port.GetChar(), '\0');
+    }
+
+    void closingDropsWhatWaits()
+    {
+        PtyEnd end;
+        auto port = OpenOn(end);
+        end.Write("abc");
+        QTRY_COMPARE(port->GetInBuffUsed(), 3u);
+        port->SetOpen(false);
+        QCOMPARE(port->GetInBuffUsed(), 0u);
+    }
+
+    // A flood far larger than the buffer: the buffer never grows past its
+    // bound, and a reader that keeps up gets every byte, in order.
+    void floodIsBoundedAndLossless()
+    {
+        PtyEnd end;
+        auto port = OpenOn(end);
+        QByteArray sent;
+        for (int i = 0; i < 200000; ++i)
+            sent.append(char('A' + i % 53));
+        QByteArray got;
+        std::uint32_t peak = 0;
+        connect(port.get(), &TCommPort::OnDataReceived, this, [&] {
+            peak = std::max(peak, port->GetInBuffUsed());
+            while (port->GetInBuffUsed() > 0)
+                got.append(port->GetChar());
+        });
+        end.Write(sent);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), sent.size(), 10000);
+        QCOMPARE(got, sent);
+        QVERIFY(peak <= 2048);
+    }
+
+    // Unplugging an adapter: the port closes itself at once, keeps the
+    // reason, and the program does not spin on the dead device.
+    void farEndVanishes()
+    {
+        PtyEnd end;
+        auto port = OpenOn(end);
+        QVERIFY(port->GetOpen());
+        end.HangUp();
+        QTRY_VERIFY(!port->GetOpen());
+        QVERIFY(!port->GetLastError().isEmpty());
+        const double before = ProcessCpuMs();
+        QTest::qWait(1000);
+        const double used = ProcessCpuMs() - before;
+        QVERIFY2(used < 200, qPrintable(QStringLiteral("%1 ms of CPU in 1 s").arg(used)));
+        port->PutString("Bizzard");
+        QCOMPARE(port->GetInBuffUsed(), 0u);
+    }
+};
+
+COMLOOP_TEST_MAIN(TestSerialPort)
+#include "tst_serial_port.moc"
