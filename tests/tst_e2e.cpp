@@ -1,0 +1,147 @@
+#include "virtual_cable.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <memory>
+
+// The program as a user runs it: build/comloop on a real X server (Xvfb),
+// driven by mouse and keyboard events, with COM3 and COM4 wired to cables
+// whose far ends the test holds. What the window shows is read the way a
+// screen reader reads it.
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    // Where the window's controls are on the screen: the window's client
+    // area sits at 757,223 (no window manager draws a frame here).
+    static QPoint Centre(int left, int top, int width, int height)
+    {
+        return {757 + left + width / 2, 223 + top + height / 2};
+    }
+
+    QString display_;
+    QProcess xvfb_;
+    QProcess program_;
+    std::unique_ptr<ComLinks> links_;
+    std::unique_ptr<PtyEnd> master_;
+    std::unique_ptr<PtyEnd> slave_;
+
+    QProcessEnvironment Environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display_);
+        env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        return env;
+    }
+
+    QByteArray Run(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
+    {
+        QProcess process;
+        process.setProcessEnvironment(Environment());
+        process.start(program, arguments);
+        if (!process.waitForFinished(15000))
+            process.kill();
+        if (exitCode)
+            *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return process.readAllStandardOutput();
+    }
+
+    void Click(QPoint at)
+    {
+        Run(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+             QStringLiteral("click"), QStringLiteral("1")});
+    }
+
+    QStringList ShownLabels()
+    {
+        return QString::fromUtf8(Run(QStringLiteral(E2E_DIR "/labels.py"), {})).split('\n', Qt::SkipEmptyParts);
+    }
+
+    QStringList LocksOf(const QString &device)
+    {
+        const QString name = device.mid(5).replace('/', '_'); // /dev/pts/7 -> pts_7
+        return QDir(QStringLiteral("/run/lock")).entryList({QStringLiteral("LCK..") + name});
+    }
+
+private slots:
+    void initTestCase()
+    {
+        int number = 140;
+        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
+               || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+            ++number;
+        display_ = QStringLiteral(":%1").arg(number);
+        xvfb_.start(QStringLiteral("Xvfb"), {display_, QStringLiteral("-screen"), QStringLiteral("0"),
+                                             QStringLiteral("1600x1200x24"), QStringLiteral("-nolisten"),
+                                             QStringLiteral("tcp")});
+        QVERIFY(WaitFor([&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)); }, 10000));
+        // Brings up the accessibility bus before the program starts, so the
+        // program finds it and publishes its window.
+        Run(QStringLiteral(E2E_DIR "/labels.py"), {});
+
+        links_ = std::make_unique<ComLinks>();
+        master_ = std::make_unique<PtyEnd>();
+        slave_ = std::make_unique<PtyEnd>();
+        links_->Map(3, master_->Device());
+        links_->Map(4, slave_->Device());
+    }
+
+    void cleanupTestCase()
+    {
+        if (program_.state() != QProcess::NotRunning) {
+            program_.kill();
+            program_.waitForFinished();
+        }
+        xvfb_.terminate();
+        xvfb_.waitForFinished();
+    }
+
+    void userRunsOneMeasurement()
+    {
+        program_.setProcessEnvironment(Environment());
+        program_.start(QStringLiteral(COMLOOP_BINARY), {});
+        QVERIFY(program_.waitForStarted());
+        const QByteArray window = Run(QStringLiteral("xdotool"),
+                                      {QStringLiteral("search"), QStringLiteral("--sync"),
+                                       QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                       QStringLiteral("^Form1$")})
+                                      .trimmed();
+        QVERIFY(!window.isEmpty());
+        QVERIFY(WaitFor([&] { return ShownLabels().contains(QStringLiteral("No data")); }, 10000));
+        QVERIFY(ShownLabels().contains(QStringLiteral("31111")));
+
+        Click(Centre(240, 48, 105, 25)); // Open Ports
+        QVERIFY(WaitFor([&] { return !LocksOf(slave_->Device()).isEmpty(); }));
+        QVERIFY(!LocksOf(master_->Device()).isEmpty());
+        QVERIFY(!ShownLabels().contains(QStringLiteral("The port can not open")));
+
+        Click(Centre(408, 152, 121, 30)); // the value to transmit
+        Run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+a")});
+        Run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("1000")});
+        Click(Centre(72, 120, 75, 25)); // Measure
+        QCOMPARE(slave_->Read(12, 5000), QByteArray("Bizzard?03E8"));
+
+        master_->Write("Bizzard?7D00");
+        QVERIFY2(WaitFor([&] { return ShownLabels().contains(QStringLiteral("32000")); }, 10000),
+                 qPrintable(ShownLabels().join(", ")));
+        QVERIFY(!ShownLabels().contains(QStringLiteral("No data")));
+
+        // The close button: the ports are closed and their locks gone.
+        int closed = -1;
+        Run(QStringLiteral(E2E_DIR "/close_window.py"), {QString::fromLatin1(window)}, &closed);
+        QCOMPARE(closed, 0);
+        QVERIFY(program_.waitForFinished(10000));
+        QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program_.exitCode(), 0);
+        QVERIFY(LocksOf(master_->Device()).isEmpty());
+        QVERIFY(LocksOf(slave_->Device()).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
