@@ -1,6 +1,7 @@
 #include "serial_port.h"
 
 #include "com_map.h"
+#include "port_lock.h"
 
 #include <cstring>
 
@@ -39,6 +40,12 @@ void TCommPort::SetOpen(bool open)
     if (route.device.isEmpty()) {
         Fail(QSerialPort::DeviceNotFoundError,
              tr("COM%1 names no port: numbers start at 1").arg(comNumber_));
+        return;
+    }
+
+    if (const LockOwner owner = ForeignLockOwner(route.device); owner.pid) {
+        Fail(QSerialPort::PermissionError,
+             tr("%1 is locked by process %2 (%3)").arg(route.device).arg(owner.pid).arg(owner.name));
         return;
     }
 
