@@ -1,5 +1,6 @@
 #include "serial_port.h"
 
+#include "caption_batch.h"
 #include "com_map.h"
 #include "port_lock.h"
 
@@ -106,7 +107,12 @@ void TCommPort::Pump()
     if (got <= 0)
         return;
     end_ += std::size_t(got);
-    emit OnDataReceived(int(got));
+    {
+        // A burst holds many frames, and a handler may set a caption for
+        // each; only the last one could ever be seen.
+        const TCaptionBatch batch;
+        emit OnDataReceived(int(got));
+    }
 
     // More may wait in Qt's buffer than ours could take. Come back for it
     // through the event loop, so the timer and repaints go on meanwhile.

@@ -1,5 +1,8 @@
 #include "toolkit.h"
 
+#include "caption_batch.h"
+#include "comloop.xpm"
+
 #include <QCloseEvent>
 #include <QFont>
 #include <QMessageBox>
@@ -29,6 +32,17 @@ Exception::Exception(std::string message) : message_(std::move(message)) {}
 TLabel::TLabel(QWidget *owner) : TControl<QLabel>(owner) {}
 
 void TLabel::SetCaption(const QString &caption)
+{
+    if (!TCaptionBatch::Active()) {
+        ApplyCaption(caption);
+        return;
+    }
+    if (!pending_)
+        TCaptionBatch::Defer(this, [this] { ApplyCaption(*std::exchange(pending_, std::nullopt)); });
+    pending_ = caption;
+}
+
+void TLabel::ApplyCaption(const QString &caption)
 {
     setText(caption);
     adjustSize();
@@ -110,6 +124,47 @@ void TForm::Created()
     emit OnCreate();
 }
 
+namespace {
+
+// About a screen refresh: painting more often shows nothing more.
+constexpr int kFrameMs = 8;
+
+} // namespace
+
+bool TForm::event(QEvent *event)
+{
+    if (event->type() != QEvent::UpdateRequest)
+        return QWidget::event(event);
+    // A flood of input can change a caption thousands of times a second, and
+    // every repaint costs a trip to the display server. A change after a
+    // quiet spell is painted at once; during a flood the window is painted
+    // once a frame, always with the newest captions.
+    if (sincePaint_.isValid() && sincePaint_.elapsed() < kFrameMs) {
+        if (!paintLater_.isActive())
+            paintLater_.start(int(kFrameMs - sincePaint_.elapsed()), Qt::PreciseTimer, this);
+        return true;
+    }
+    Paint();
+    return true;
+}
+
+void TForm::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != paintLater_.timerId()) {
+        QWidget::timerEvent(event);
+        return;
+    }
+    paintLater_.stop();
+    Paint();
+}
+
+void TForm::Paint()
+{
+    sincePaint_.start();
+    QEvent request(QEvent::UpdateRequest);
+    QWidget::event(&request);
+}
+
 void TForm::closeEvent(QCloseEvent *event)
 {
     emit OnClose();
@@ -186,7 +241,7 @@ void TApplication::Initialize()
         return;
     qt_ = std::make_unique<GuardedApplication>(argCount, arguments);
     QApplication::setApplicationName(QStringLiteral("comloop"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/comloop.png")));
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(QImage(comloop_xpm))));
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                                 QStringLiteral("DejaVu Sans")});

@@ -5,6 +5,8 @@
 // It adds only what the window relies on; everything else is plain Qt.
 
 #include <QApplication>
+#include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -14,6 +16,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,18 +53,26 @@ public:
 };
 
 // Labels size themselves to their caption, so a long message or a negative
-// number is never clipped.
+// number is never clipped. Inside a TCaptionBatch only the last caption is
+// laid out, while reading the caption back gives the newest one at once.
 class TLabel : public TControl<QLabel>
 {
     Q_OBJECT
-    Q_PROPERTY(QString Caption READ text WRITE SetCaption)
+    Q_PROPERTY(QString Caption READ GetCaption WRITE SetCaption)
 public:
     explicit TLabel(QWidget *owner);
+    std::string GetText() const { return FromQString(GetCaption()); }
     void SetText(const std::string &text) { SetCaption(ToQString(text)); }
+    QString GetCaption() const { return pending_ ? *pending_ : text(); }
     void SetCaption(const QString &caption);
 
 protected:
     void changeEvent(QEvent *event) override;
+
+private:
+    void ApplyCaption(const QString &caption);
+
+    std::optional<QString> pending_;
 };
 
 class TStaticText : public TLabel
@@ -126,14 +137,19 @@ signals:
     void OnClose();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
 
 private:
     void FitOuterSize();
+    void Paint();
 
     QSize outerSize_;
     bool fitted_ = false;
+    QElapsedTimer sincePaint_;
+    QBasicTimer paintLater_;
 };
 
 // Builds a form from its stored layout: the layout creates the controls and
