@@ -80,6 +80,7 @@ void TCommPort::Fail(QSerialPort::SerialPortError kind, const QString &reason)
 {
     lastErrorKind_ = kind;
     lastError_ = reason;
+    emit OnFailure();
 }
 
 void TCommPort::OnError(QSerialPort::SerialPortError error)

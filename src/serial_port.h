@@ -46,6 +46,8 @@ public:
 
 signals:
     void OnDataReceived(int count);
+    // An open failed, or the port closed on an error; the reason is set.
+    void OnFailure();
 
 private:
     void Pump();

@@ -1,6 +1,7 @@
 #include "toolkit.h"
 
 #include "caption_batch.h"
+#include "port_hints.h"
 #include "comloop.xpm"
 
 #include <QCloseEvent>
@@ -121,6 +122,7 @@ void TForm::Created()
         move(left.toInt(), top.toInt());
     outerSize_ = size();
 
+    AttachPortHints(this);
     emit OnCreate();
 }
 
@@ -241,6 +243,8 @@ void TApplication::Initialize()
         return;
     qt_ = std::make_unique<GuardedApplication>(argCount, arguments);
     QApplication::setApplicationName(QStringLiteral("comloop"));
+    // Lets a Wayland desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.comloop.Comloop"));
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(QImage(comloop_xpm))));
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),

@@ -129,7 +129,8 @@ public:
     explicit TForm(QWidget *owner);
 
     // Finishes what the stored layout describes beyond Qt's own properties
-    // (pixel font heights, the window's place) and raises OnCreate.
+    // (pixel font heights, the window's place, the ports' tooltips) and
+    // raises OnCreate.
     void Created();
 
 signals:

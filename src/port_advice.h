@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QSerialPort>
+#include <QString>
+#include <QStringList>
+
+// What a person needs to hear about a COM number: where it leads and, when a
+// port would not open, why and what to do. Pure text from facts gathered
+// elsewhere, so every wording can be checked without touching a device.
+
+// Where a COM number leads, as found on the file system.
+struct RouteFacts
+{
+    int number = 0;
+    QString device;   // the device it leads to (a dangling link's target); empty: no port
+    QString link;     // the comN link it goes through; empty: the built-in UART
+    bool present = false; // the device exists
+};
+
+// Why a port failed, and what was around at that moment.
+struct FailureFacts
+{
+    RouteFacts route;
+    QSerialPort::SerialPortError kind = QSerialPort::NoError;
+    QString reason;           // the system's own words
+    QStringList serialDevices; // USB, ACM and by-id devices present now
+    QString linkFolder;        // where comN links live
+};
+
+// Paths under the home folder are shown as "~/...", as a person types them.
+QString ShortPath(const QString &path, const QString &home);
+
+// "COM3 → /dev/ttyUSB0 (via ~/.config/comloop/com3)"
+QString RouteHint(const RouteFacts &facts, const QString &home);
+
+// The reason first, then the fix, one thought per line.
+QString FailureHint(const FailureFacts &facts, const QString &home);

@@ -1,0 +1,177 @@
+#include "Unit1.h"
+#include "test_main.h"
+#include "virtual_cable.h"
+
+#include <QFile>
+#include <QHelpEvent>
+#include <QRegularExpression>
+
+#include <memory>
+
+namespace {
+
+const QString nowhere = QStringLiteral("/dev/comloop-test-nothing-here");
+
+// What a label's tooltip said at the moment the label appeared.
+class ToolTipWhenShown : public QObject
+{
+public:
+    explicit ToolTipWhenShown(QWidget *label) : QObject(label) { label->installEventFilter(this); }
+    QString seen;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            seen = static_cast<QWidget *>(watched)->toolTip();
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+// The real window over pseudo-terminals: COM3 and COM4 lead to two cables,
+// COM7 to a device that is not there.
+class TestPortHints : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ComLinks> links_;
+    std::unique_ptr<PtyEnd> master_;
+    std::unique_ptr<PtyEnd> slave_;
+    std::unique_ptr<TForm1> form_;
+
+    QString Expand(QString text) const
+    {
+        return text.replace(QStringLiteral("{master}"), master_->Device())
+            .replace(QStringLiteral("{slave}"), slave_->Device())
+            .replace(QStringLiteral("{links}"), links_->Folder());
+    }
+
+    // Asks the field for its tooltip the way the mouse does.
+    void HoverOver(QWidget *widget)
+    {
+        // The headless platform cannot raise the tooltip window, and says so.
+        if (QGuiApplication::platformName() == QStringLiteral("offscreen"))
+            QTest::ignoreMessage(QtWarningMsg, "This plugin does not support raise()");
+        QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), widget->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(widget, &help);
+    }
+
+private slots:
+    void init()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        links_ = std::make_unique<ComLinks>();
+        master_ = std::make_unique<PtyEnd>();
+        slave_ = std::make_unique<PtyEnd>();
+        links_->Map(3, master_->Device());
+        links_->Map(4, slave_->Device());
+        links_->Map(7, nowhere);
+        form_ = MakeForm<TForm1>();
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+
+    void cleanup()
+    {
+        form_.reset();
+        master_.reset();
+        slave_.reset();
+        links_.reset();
+    }
+
+    void numberFieldSaysWhereItLeads_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("hint");
+        const QString uart = QFile::exists(QStringLiteral("/dev/ttyS29"))
+            ? QStringLiteral("COM30 → /dev/ttyS29")
+            : QStringLiteral("COM30 → /dev/ttyS29 (no such device)");
+        QTest::newRow("master at start") << "CSpinEdit1" << 3 << "COM3 → {master} (via {links}/com3)";
+        QTest::newRow("slave at start") << "CSpinEdit2" << 4 << "COM4 → {slave} (via {links}/com4)";
+        QTest::newRow("master swapped") << "CSpinEdit1" << 4 << "COM4 → {slave} (via {links}/com4)";
+        QTest::newRow("no link: uart") << "CSpinEdit1" << 30 << uart;
+        QTest::newRow("dangling link")
+            << "CSpinEdit2" << 7 << "COM7 → " + nowhere + " (via {links}/com7; no such device)";
+        QTest::newRow("zero") << "CSpinEdit2" << 0 << "COM0 names no port: COM numbers start at 1";
+        QTest::newRow("negative") << "CSpinEdit2" << -3 << "COM-3 names no port: COM numbers start at 1";
+    }
+    void numberFieldSaysWhereItLeads()
+    {
+        QFETCH(QString, field);
+        QFETCH(int, value);
+        QFETCH(QString, hint);
+        auto *spin = form_->findChild<TCSpinEdit *>(field);
+        QVERIFY(spin);
+        spin->setValue(value);
+        QCOMPARE(spin->toolTip(), Expand(hint));
+        // Typing, not just stepping, updates it too.
+        spin->setValue(value == 1 ? 2 : 1);
+        QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(spin, QString::number(value));
+        QCOMPARE(spin->toolTip(), Expand(hint));
+    }
+
+    // A cable started while the window is open shows up the next time the
+    // tooltip is shown.
+    void newLinkIsSeenOnHover()
+    {
+        form_->CSpinEdit2->setValue(9);
+        QVERIFY(form_->CSpinEdit2->toolTip().startsWith(QStringLiteral("COM9 → /dev/ttyS8")));
+        links_->Map(9, slave_->Device());
+        HoverOver(form_->CSpinEdit2);
+        QCOMPARE(form_->CSpinEdit2->toolTip(), Expand(QStringLiteral("COM9 → {slave} (via {links}/com9)")));
+    }
+
+    void missingDeviceIsExplainedBeforeTheLabelShows()
+    {
+        ToolTipWhenShown seen(form_->Label1);
+        form_->CSpinEdit1->setValue(7);
+        QTest::mouseClick(form_->Button1, Qt::LeftButton);
+        QVERIFY(form_->Label1->isVisible());
+        QCOMPARE(form_->Label1->text(), QStringLiteral("The port can not open"));
+        QVERIFY2(seen.seen.startsWith("COM7 (" + nowhere + "): No such file or directory.\n"),
+                 qPrintable(seen.seen));
+        QVERIFY2(seen.seen.contains(Expand("COM7 leads to " + nowhere + " through {links}/com7.")),
+                 qPrintable(seen.seen));
+        QCOMPARE(form_->Label1->toolTip(), seen.seen);
+        QVERIFY(form_->Label2->isHidden());
+    }
+
+    void portHeldElsewhereIsExplained()
+    {
+        QSerialPort holder(slave_->Device());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        ToolTipWhenShown seen(form_->Label2);
+        QTest::mouseClick(form_->Button1, Qt::LeftButton);
+        QVERIFY(form_->Label2->isVisible());
+        QVERIFY2(seen.seen.startsWith(QStringLiteral("COM4 (%1): ").arg(slave_->Device())), qPrintable(seen.seen));
+        QVERIFY2(seen.seen.contains(QStringLiteral("Another program holds this port")), qPrintable(seen.seen));
+        QVERIFY(form_->Label1->toolTip().isEmpty());
+    }
+
+    void numberBelowOneIsExplained()
+    {
+        form_->CSpinEdit2->setValue(0);
+        QTest::mouseClick(form_->Button1, Qt::LeftButton);
+        QVERIFY(form_->Label2->isVisible());
+        QCOMPARE(form_->Label2->toolTip(),
+                 QStringLiteral("COM0 names no port: numbers start at 1.\nPick a COM number from 1 up."));
+    }
+
+    // A port that closes on its own (the adapter pulled) keeps its reason
+    // ready on the label too.
+    void unpluggedPortLeavesItsReason()
+    {
+        QTest::mouseClick(form_->Button1, Qt::LeftButton);
+        QVERIFY(form_->CommPort1->GetOpen());
+        master_->HangUp();
+        QTRY_VERIFY(!form_->CommPort1->GetOpen());
+        QVERIFY2(form_->Label1->toolTip().startsWith(QStringLiteral("COM3 (%1): ").arg(master_->Device())),
+                 qPrintable(form_->Label1->toolTip()));
+    }
+};
+
+COMLOOP_TEST_MAIN(TestPortHints)
+#include "tst_port_hints.moc"

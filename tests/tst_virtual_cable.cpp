@@ -1,0 +1,144 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+// scripts/virtual-cable as a user runs it, in a private config folder.
+class TestVirtualCable : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> home_;
+
+    QString Folder() const { return home_->path() + QStringLiteral("/comloop"); }
+    QString Link(int number) const { return Folder() + QStringLiteral("/com%1").arg(number); }
+
+    void Start(QProcess &cable, const QStringList &arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home_->path());
+        cable.setProcessEnvironment(environment);
+        cable.start(QStringLiteral(CABLE_SCRIPT), arguments);
+        QVERIFY(cable.waitForStarted());
+    }
+
+    // Runs the script to its end and gives back its exit code.
+    int Run(const QStringList &arguments, QString *errors)
+    {
+        QProcess cable;
+        Start(cable, arguments);
+        if (!cable.waitForFinished(10000))
+            return -1;
+        *errors = QString::fromLocal8Bit(cable.readAllStandardError());
+        return cable.exitCode();
+    }
+
+private slots:
+    void init() { home_ = std::make_unique<QTemporaryDir>(); }
+    void cleanup() { home_.reset(); }
+
+    void linksCarryDataAndGoAwayOnStop_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("TERM") << SIGTERM << 143;
+        QTest::newRow("Ctrl-C") << SIGINT << 130;
+    }
+    void linksCarryDataAndGoAwayOnStop()
+    {
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        QProcess cable;
+        Start(cable, {QStringLiteral("COM3"), QStringLiteral("com4")});
+        QByteArray said;
+        while (!said.contains("Ctrl-C") && cable.waitForReadyRead(5000))
+            said += cable.readAllStandardOutput();
+        QVERIFY2(said.contains("Ctrl-C"), said.constData());
+
+        QStringList ends;
+        for (int number : {3, 4}) {
+            const QFileInfo link(Link(number));
+            QVERIFY(link.isSymLink());
+            QVERIFY2(link.symLinkTarget().startsWith(QStringLiteral("/dev/pts/")), qPrintable(link.symLinkTarget()));
+            QVERIFY(said.contains(QStringLiteral("COM%1 -> %2").arg(number).arg(link.symLinkTarget()).toUtf8()));
+            ends << link.symLinkTarget();
+        }
+
+        QSerialPort three(Link(3));
+        QSerialPort four(Link(4));
+        QVERIFY(three.open(QIODevice::ReadWrite));
+        QVERIFY(four.open(QIODevice::ReadWrite));
+        three.write("Bizzard?03E8");
+        QVERIFY(three.waitForBytesWritten(2000));
+        QByteArray got;
+        while (got.size() < 12 && four.waitForReadyRead(2000))
+            got += four.readAll();
+        QCOMPARE(got, QByteArray("Bizzard?03E8"));
+        three.close();
+        four.close();
+
+        ::kill(pid_t(cable.processId()), signal);
+        QVERIFY(cable.waitForFinished(5000));
+        QCOMPARE(cable.exitCode(), exitCode);
+        QVERIFY(!QFileInfo(Link(3)).isSymLink());
+        QVERIFY(!QFileInfo(Link(4)).isSymLink());
+        QVERIFY(QFileInfo(Folder()).isDir());
+    }
+
+    void refusesToTakeOverANumber_data()
+    {
+        QTest::addColumn<bool>("asLink");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("link elsewhere") << true << "already exists and points to /dev/ttyUSB7; not overwriting it";
+        QTest::newRow("plain file") << false << "already exists and is not a link; not overwriting it";
+    }
+    void refusesToTakeOverANumber()
+    {
+        QFETCH(bool, asLink);
+        QFETCH(QString, message);
+        QVERIFY(QDir().mkpath(Folder()));
+        if (asLink) {
+            QVERIFY(QFile::link(QStringLiteral("/dev/ttyUSB7"), Link(4)));
+        } else {
+            QFile file(Link(4));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QString errors;
+        QCOMPARE(Run({QStringLiteral("3"), QStringLiteral("4")}, &errors), 1);
+        QVERIFY2(errors.contains(Link(4) + " " + message), qPrintable(errors));
+        QCOMPARE(QFileInfo(Link(4)).isSymLink(), asLink);
+        QVERIFY(QFileInfo(Link(4)).symLinkTarget() == (asLink ? QStringLiteral("/dev/ttyUSB7") : QString()));
+        QVERIFY(!QFileInfo::exists(Link(3)) && !QFileInfo(Link(3)).isSymLink());
+    }
+
+    void rejectsWhatIsNoPair_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("one number") << QStringList{"3"} << 2 << "usage:";
+        QTest::newRow("three numbers") << QStringList{"3", "4", "5"} << 2 << "usage:";
+        QTest::newRow("zero") << QStringList{"0", "4"} << 1 << "\"0\" is not a COM number from 1 up";
+        QTest::newRow("word") << QStringList{"COMX", "4"} << 1 << "\"COMX\" is not a COM number";
+        QTest::newRow("negative") << QStringList{"3", "-4"} << 1 << "\"-4\" is not a COM number";
+        QTest::newRow("same twice") << QStringList{"COM3", "3"} << 1 << "two different numbers";
+    }
+    void rejectsWhatIsNoPair()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QString errors;
+        QCOMPARE(Run(arguments, &errors), exitCode);
+        QVERIFY2(errors.contains(message), qPrintable(errors));
+        QVERIFY(!QFileInfo::exists(Folder()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVirtualCable)
+#include "tst_virtual_cable.moc"
