@@ -1,7 +1,5 @@
 #include "port_advice.h"
 
-#include <QFileInfo>
-
 namespace {
 
 enum class Trouble { NoPort, Busy, Denied, Missing, Vanished, NotSerial };
@@ -113,8 +111,7 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
     case Trouble::Busy:
         lines << QStringLiteral("Another program holds this port (a terminal program, a modem "
                                 "manager, another comloop). Close it, then press Open Ports again.")
-              << QStringLiteral("If none does, a program that was killed may have left its lock "
-                                "behind: /run/lock/LCK..%1").arg(QFileInfo(route.device).fileName());
+              << QStringLiteral("To see which one: fuser -v %1").arg(route.device);
         break;
     case Trouble::Denied:
         lines << QStringLiteral("Serial ports belong to the dialout group. Join it with")

@@ -91,8 +91,11 @@ private slots:
         QTest::newRow("locked by another program")
             << Failure(usb, QSerialPort::PermissionError, "Permission error while locking the device")
             << QStringList{"COM3 (/dev/ttyUSB0): Permission error while locking the device.\n", busy,
-                           "/run/lock/LCK..ttyUSB0"}
+                           "fuser -v /dev/ttyUSB0"}
             << QStringList{"usermod"};
+        QTest::newRow("lock of a program outside Qt")
+            << Failure(usb, QSerialPort::PermissionError, "/dev/ttyUSB0 is locked by process 4242 (minicom)")
+            << QStringList{"locked by process 4242 (minicom).", busy} << QStringList{"usermod"};
         QTest::newRow("opened for exclusive use")
             << Failure(usb, QSerialPort::PermissionError, "Device or resource busy")
             << QStringList{"Device or resource busy.", busy} << QStringList{"usermod"};
