@@ -184,6 +184,32 @@ private slots:
         QVERIFY(WaitFor([&] { return form_->RData->text() == QStringLiteral("1000"); }));
     }
 
+    // The slave only sends, and nothing reads what arrives at it; a device
+    // that talks back anyway fills its bounded input and is then left
+    // waiting in the line, without spinning, and Measure still goes out.
+    void talkativeDeviceOnTheSlave()
+    {
+        Click(form_->Button1);
+        VerifyOpenState();
+        // As much as the line holds, written without waiting for a reader.
+        const QByteArray chatter(1024, 'x');
+        qint64 written = 0;
+        QVERIFY(WaitFor([&] {
+            const ssize_t n = ::write(slave_->FarSide(), chatter.constData(), size_t(chatter.size()));
+            written += std::max<ssize_t>(n, 0);
+            return n < 0 && form_->CommPort2->GetInBuffUsed() > 0;
+        }));
+        qInfo("%lld bytes wait on the slave's line", written);
+        const double before = ProcessCpuMs();
+        QTest::qWait(1000);
+        const double used = ProcessCpuMs() - before;
+        QVERIFY2(used < 200, qPrintable(QStringLiteral("%1 ms").arg(used)));
+        QVERIFY(form_->CommPort2->GetInBuffUsed() <= std::uint32_t(form_->CommPort2->GetInSize()));
+        form_->TData->setValue(7);
+        Click(form_->Button2);
+        QCOMPARE(slave_->Read(12), Frame(7));
+    }
+
     // Noise and frames as fast as the line takes them, from another thread
     // as from another machine: the input stays within its bound, the clock
     // and the screen go on, and the last frame is what shows.
