@@ -25,6 +25,7 @@ BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build-bench")
 COMLOOP = os.path.join(BUILD, "comloop")
 BARE = os.path.join(BUILD, "bench", "bare_window")
 BARE_CAPTION = "bare window with one caption"
+BARE_TICKING = "bare window with a caption counting seconds"
 RDATA_PROBE = os.path.join(BUILD, "bench", "rdata_latency")
 
 START_RUNS = 7
@@ -243,7 +244,8 @@ class Bench:
     def launch(self, program):
         """Starts a program and waits for its window; returns the process,
         the window, and the seconds from launch to map."""
-        command = [BARE, "--caption"] if program == BARE_CAPTION else [program]
+        command = {BARE_CAPTION: [BARE, "--caption"],
+                   BARE_TICKING: [BARE, "--ticking"]}.get(program, [program])
         self.x.forget_events()
         started = time.monotonic()
         proc = subprocess.Popen(command, env=self.env,
@@ -297,14 +299,16 @@ class Bench:
 
     def idle(self, comloop):
         bare, _, _ = self.launch(BARE)
+        ticking, _, _ = self.launch(BARE_TICKING)
         time.sleep(1)
-        pids = (comloop.pid, bare.pid)
+        pids = (comloop.pid, bare.pid, ticking.pid)
         before = [(run_ns(p), cpu_seconds(p)) for p in pids]
         began = time.monotonic()
         time.sleep(IDLE_SECONDS)
         after = [(run_ns(p), cpu_seconds(p)) for p in pids]
         seconds = time.monotonic() - began
         stop(bare)
+        stop(ticking)
         # Per program: the share of one core from the scheduler's nanosecond
         # count, and the same from /proc/PID/stat's clock ticks.
         return [((a[0] - b[0]) / 1e9 / seconds * 100, (a[1] - b[1]) / seconds * 100)
@@ -440,6 +444,8 @@ def main():
             f"{idle[0][0]:.3f} % (stat: {idle[0][1]:.3f} %)",
             f"{idle[1][0]:.3f} % (bare Qt window)", "-",
             "< 0.1 % of one core", idle[0][0] < 0.1),
+        info("idle, against a bare window with a caption counting seconds",
+             f"{idle[0][0]:.3f} %", f"{idle[2][0]:.3f} %", f"{idle[0][0] / idle[2][0]:.2f}"),
         row(f"receive throughput, {FLOOD_SECONDS} s flood of frames",
             f"{rate:.1f} MB/s", f"{cat_rate:.1f} MB/s (cat)", f"{rate / cat_rate:.2f}",
             ">= 12 MB/s", rate >= 12),

@@ -46,14 +46,25 @@ void TLabel::SetCaption(const QString &caption)
 void TLabel::ApplyCaption(const QString &caption)
 {
     setText(caption);
-    adjustSize();
+    FitCaption();
 }
 
 void TLabel::changeEvent(QEvent *event)
 {
     QLabel::changeEvent(event);
     if (event->type() == QEvent::FontChange)
-        adjustSize();
+        FitCaption();
+}
+
+void TLabel::FitCaption()
+{
+    // While its form is still being built, a label's caption and font change
+    // several times over (the layout's font, the form's pixel height, its
+    // own); each fit would load a font that is never shown. The form fits
+    // every label once it is complete.
+    if (const auto *form = qobject_cast<const TForm *>(window()); form && !form->IsCreated())
+        return;
+    adjustSize();
 }
 
 TCSpinEdit::TCSpinEdit(QWidget *owner) : TControl<QSpinBox>(owner)
@@ -115,6 +126,9 @@ void TForm::Created()
         font.setPixelSize(std::abs(height.toInt()));
         widget->setFont(font);
     }
+    created_ = true;
+    for (TLabel *label : findChildren<TLabel *>())
+        label->adjustSize();
 
     const QVariant left = property("Left");
     const QVariant top = property("Top");

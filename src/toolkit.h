@@ -71,6 +71,7 @@ protected:
 
 private:
     void ApplyCaption(const QString &caption);
+    void FitCaption();
 
     std::optional<QString> pending_;
 };
@@ -132,6 +133,7 @@ public:
     // (pixel font heights, the window's place, the ports' tooltips) and
     // raises OnCreate.
     void Created();
+    bool IsCreated() const { return created_; }
 
 signals:
     void OnCreate();
@@ -148,6 +150,7 @@ private:
     void Paint();
 
     QSize outerSize_;
+    bool created_ = false;
     bool fitted_ = false;
     QElapsedTimer sincePaint_;
     QBasicTimer paintLater_;
