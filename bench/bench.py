@@ -28,7 +28,7 @@ BARE_CAPTION = "bare window with one caption"
 BARE_TICKING = "bare window with a caption counting seconds"
 RDATA_PROBE = os.path.join(BUILD, "bench", "rdata_latency")
 
-START_RUNS = 7
+START_RUNS = 11
 IDLE_SECONDS = 60
 FLOOD_SECONDS = 5
 CLICKS = 25
