@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSignalSpy>
 
 #include <poll.h>
 #include <signal.h>
@@ -335,6 +334,8 @@ private slots:
         QCOMPARE(form_->Label1->text(), QStringLiteral("The port can not open"));
         QVERIFY2(form_->CommPort1->GetLastError().contains(QStringLiteral("lock")),
                  qPrintable(form_->CommPort1->GetLastError()));
+        QVERIFY2(form_->Label1->toolTip().contains(form_->CommPort1->GetLastError()),
+                 qPrintable(form_->Label1->toolTip()));
         QVERIFY(QFile::exists(LockPath(device)));
 
         here.close();
