@@ -200,7 +200,7 @@ void TForm::showEvent(QShowEvent *event)
 void TForm::FitOuterSize()
 {
     const QSize frame = frameGeometry().size() - size();
-    if (frame.width() > 0 || frame.height() > 0)
+    if (outerSize_.isValid() && (frame.width() > 0 || frame.height() > 0))
         resize(outerSize_ - frame);
 }
 
