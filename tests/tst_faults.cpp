@@ -1,6 +1,5 @@
-#include "Unit1.h"
 #include "test_main.h"
-#include "virtual_cable.h"
+#include "window_on_cable.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -75,35 +74,11 @@ public:
 
 // The window under what the bench throws at it: adapters pulled out, a line
 // full of noise, ports that other programs hold or once held.
-class TestFaults : public QObject
+class TestFaults : public QObject, protected WindowOnCable
 {
     Q_OBJECT
 
-    std::unique_ptr<ComLinks> links_;
-    std::unique_ptr<PtyEnd> master_; // far side of COM3
-    std::unique_ptr<PtyEnd> slave_;  // far side of COM4
-    std::unique_ptr<TForm1> form_;
     QStringList boxes_; // exception messages shown to the user
-
-    void Click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
-
-    void VerifyOpenState()
-    {
-        QVERIFY(form_->CommPort1->GetOpen());
-        QVERIFY(form_->CommPort2->GetOpen());
-        QCOMPARE(form_->Button1->text(), QStringLiteral("Close Ports"));
-        QVERIFY(form_->Button2->isEnabled());
-    }
-
-    void VerifyClosedState()
-    {
-        QCOMPARE(form_->Button1->text(), QStringLiteral("Open Ports"));
-        QVERIFY(form_->CSpinEdit1->isEnabled());
-        QVERIFY(form_->CSpinEdit2->isEnabled());
-        QVERIFY(!form_->Button2->isEnabled());
-        QVERIFY(form_->Label1->isHidden());
-        QVERIFY(form_->Label2->isHidden());
-    }
 
 private slots:
     void init()
@@ -111,22 +86,12 @@ private slots:
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
         boxes_.clear();
         Application->SetMessageBox([this](const QString &text) { boxes_ << text; });
-        links_ = std::make_unique<ComLinks>();
-        master_ = std::make_unique<PtyEnd>();
-        slave_ = std::make_unique<PtyEnd>();
-        links_->Map(3, master_->Device());
-        links_->Map(4, slave_->Device());
-        form_ = MakeForm<TForm1>();
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QVERIFY(OpenWindow());
     }
 
     void cleanup()
     {
-        form_.reset();
-        master_.reset();
-        slave_.reset();
-        links_.reset();
+        CloseWindow();
         Application->SetMessageBox({});
         QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join(QLatin1Char('\n'))));
     }

@@ -1,6 +1,5 @@
-#include "Unit1.h"
 #include "test_main.h"
-#include "virtual_cable.h"
+#include "window_on_cable.h"
 
 #include <QFile>
 #include <QHelpEvent>
@@ -31,14 +30,9 @@ public:
 
 // The real window over pseudo-terminals: COM3 and COM4 lead to two cables,
 // COM7 to a device that is not there.
-class TestPortHints : public QObject
+class TestPortHints : public QObject, protected WindowOnCable
 {
     Q_OBJECT
-
-    std::unique_ptr<ComLinks> links_;
-    std::unique_ptr<PtyEnd> master_;
-    std::unique_ptr<PtyEnd> slave_;
-    std::unique_ptr<TForm1> form_;
 
     QString Expand(QString text) const
     {
@@ -61,24 +55,11 @@ private slots:
     void init()
     {
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-        links_ = std::make_unique<ComLinks>();
-        master_ = std::make_unique<PtyEnd>();
-        slave_ = std::make_unique<PtyEnd>();
-        links_->Map(3, master_->Device());
-        links_->Map(4, slave_->Device());
+        QVERIFY(OpenWindow());
         links_->Map(7, nowhere);
-        form_ = MakeForm<TForm1>();
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     }
 
-    void cleanup()
-    {
-        form_.reset();
-        master_.reset();
-        slave_.reset();
-        links_.reset();
-    }
+    void cleanup() { CloseWindow(); }
 
     void numberFieldSaysWhereItLeads_data()
     {
@@ -128,7 +109,7 @@ private slots:
     {
         ToolTipWhenShown seen(form_->Label1);
         form_->CSpinEdit1->setValue(7);
-        QTest::mouseClick(form_->Button1, Qt::LeftButton);
+        Click(form_->Button1);
         QVERIFY(form_->Label1->isVisible());
         QCOMPARE(form_->Label1->text(), QStringLiteral("The port can not open"));
         QVERIFY2(seen.seen.startsWith("COM7 (" + nowhere + "): No such file or directory.\n"),
@@ -144,7 +125,7 @@ private slots:
         QSerialPort holder(slave_->Device());
         QVERIFY(holder.open(QIODevice::ReadWrite));
         ToolTipWhenShown seen(form_->Label2);
-        QTest::mouseClick(form_->Button1, Qt::LeftButton);
+        Click(form_->Button1);
         QVERIFY(form_->Label2->isVisible());
         QVERIFY2(seen.seen.startsWith(QStringLiteral("COM4 (%1): ").arg(slave_->Device())), qPrintable(seen.seen));
         QVERIFY2(seen.seen.contains(QStringLiteral("Another program holds this port")), qPrintable(seen.seen));
@@ -154,7 +135,7 @@ private slots:
     void numberBelowOneIsExplained()
     {
         form_->CSpinEdit2->setValue(0);
-        QTest::mouseClick(form_->Button1, Qt::LeftButton);
+        Click(form_->Button1);
         QVERIFY(form_->Label2->isVisible());
         QCOMPARE(form_->Label2->toolTip(),
                  QStringLiteral("COM0 names no port: numbers start at 1.\nPick a COM number from 1 up."));
@@ -164,7 +145,7 @@ private slots:
     // ready on the label too.
     void unpluggedPortLeavesItsReason()
     {
-        QTest::mouseClick(form_->Button1, Qt::LeftButton);
+        Click(form_->Button1);
         QVERIFY(form_->CommPort1->GetOpen());
         master_->HangUp();
         QTRY_VERIFY(!form_->CommPort1->GetOpen());

@@ -1,6 +1,5 @@
-#include "Unit1.h"
 #include "test_main.h"
-#include "virtual_cable.h"
+#include "window_on_cable.h"
 
 #include <QLineEdit>
 #include <QRandomGenerator>
@@ -31,40 +30,9 @@ bool PortIsFree(const QString &device)
 
 } // namespace
 
-// The window as the user meets it, with COM3 and COM4 wired to pseudo-
-// terminals whose far sides the test holds.
-class TestUnit1 : public QObject
+class TestUnit1 : public QObject, protected WindowOnCable
 {
     Q_OBJECT
-
-    std::unique_ptr<ComLinks> links_;
-    std::unique_ptr<PtyEnd> master_; // far side of COM3
-    std::unique_ptr<PtyEnd> slave_;  // far side of COM4
-    std::unique_ptr<TForm1> form_;
-
-    void Click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
-
-    void VerifyClosedState()
-    {
-        QCOMPARE(form_->Button1->text(), QStringLiteral("Open Ports"));
-        QVERIFY(form_->CSpinEdit1->isEnabled());
-        QVERIFY(form_->CSpinEdit2->isEnabled());
-        QVERIFY(!form_->Button2->isEnabled());
-        QVERIFY(form_->Label1->isHidden());
-        QVERIFY(form_->Label2->isHidden());
-    }
-
-    void VerifyOpenState()
-    {
-        QVERIFY(form_->CommPort1->GetOpen());
-        QVERIFY(form_->CommPort2->GetOpen());
-        QCOMPARE(form_->Button1->text(), QStringLiteral("Close Ports"));
-        QVERIFY(!form_->CSpinEdit1->isEnabled());
-        QVERIFY(!form_->CSpinEdit2->isEnabled());
-        QVERIFY(form_->Button2->isEnabled());
-        QVERIFY(form_->Label1->isHidden());
-        QVERIFY(form_->Label2->isHidden());
-    }
 
     void OpenBoth()
     {
@@ -88,23 +56,10 @@ private slots:
     {
         // A misspelled handler in the layout only warns at run time.
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-        links_ = std::make_unique<ComLinks>();
-        master_ = std::make_unique<PtyEnd>();
-        slave_ = std::make_unique<PtyEnd>();
-        links_->Map(3, master_->Device());
-        links_->Map(4, slave_->Device());
-        form_ = MakeForm<TForm1>();
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QVERIFY(OpenWindow());
     }
 
-    void cleanup()
-    {
-        form_.reset();
-        master_.reset();
-        slave_.reset();
-        links_.reset();
-    }
+    void cleanup() { CloseWindow(); }
 
     // --- the window at start-up ---------------------------------------
 

@@ -1,0 +1,50 @@
+#include "window_on_cable.h"
+
+#include <QTest>
+
+bool WindowOnCable::OpenWindow()
+{
+    links_ = std::make_unique<ComLinks>();
+    master_ = std::make_unique<PtyEnd>();
+    slave_ = std::make_unique<PtyEnd>();
+    links_->Map(3, master_->Device());
+    links_->Map(4, slave_->Device());
+    form_ = MakeForm<TForm1>();
+    form_->show();
+    return QTest::qWaitForWindowExposed(form_.get());
+}
+
+void WindowOnCable::CloseWindow()
+{
+    form_.reset();
+    master_.reset();
+    slave_.reset();
+    links_.reset();
+}
+
+void WindowOnCable::Click(QAbstractButton *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void WindowOnCable::VerifyClosedState()
+{
+    QCOMPARE(form_->Button1->text(), QStringLiteral("Open Ports"));
+    QVERIFY(form_->CSpinEdit1->isEnabled());
+    QVERIFY(form_->CSpinEdit2->isEnabled());
+    QVERIFY(!form_->Button2->isEnabled());
+    QVERIFY(form_->Label1->isHidden());
+    QVERIFY(form_->Label2->isHidden());
+}
+
+void WindowOnCable::VerifyOpenState()
+{
+    QVERIFY(form_->CommPort1->GetOpen());
+    QVERIFY(form_->CommPort2->GetOpen());
+    QCOMPARE(form_->Button1->text(), QStringLiteral("Close Ports"));
+    QVERIFY(!form_->CSpinEdit1->isEnabled());
+    QVERIFY(!form_->CSpinEdit2->isEnabled());
+    QVERIFY(form_->Button2->isEnabled());
+    QVERIFY(form_->Label1->isHidden());
+    QVERIFY(form_->Label2->isHidden());
+}
