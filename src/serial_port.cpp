@@ -1,6 +1,5 @@
 #include "serial_port.h"
 
-#include "caption_batch.h"
 #include "com_map.h"
 #include "port_lock.h"
 
@@ -108,12 +107,7 @@ void TCommPort::Pump()
     if (got <= 0)
         return;
     end_ += std::size_t(got);
-    {
-        // A burst holds many frames, and a handler may set a caption for
-        // each; only the last one could ever be seen.
-        const TCaptionBatch batch;
-        emit OnDataReceived(int(got));
-    }
+    emit OnDataReceived(int(got));
 
     // More may wait in Qt's buffer than ours could take. Come back for it
     // through the event loop, so the timer and repaints go on meanwhile.

@@ -1,14 +1,11 @@
 #include "test_main.h"
 #include "window_on_cable.h"
 
-#include <QDateTime>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <poll.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,30 +15,6 @@
 #include <thread>
 
 namespace {
-
-// Where Qt and every UUCP-style program look for the lock of a device.
-QString LockPath(const QString &device)
-{
-    return QStringLiteral("/var/lock/LCK..") + device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
-}
-
-void WriteLock(const QString &device, const QByteArray &text)
-{
-    QFile lock(LockPath(device));
-    QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    lock.write(text);
-}
-
-// A process id that belonged to a program which has ended.
-qint64 DeadPid()
-{
-    QProcess done;
-    done.start(QStringLiteral("true"), {});
-    done.waitForStarted();
-    const qint64 pid = done.processId();
-    done.waitForFinished();
-    return pid;
-}
 
 qint64 StatusKb(const char *field)
 {
@@ -72,30 +45,13 @@ public:
 
 } // namespace
 
-// The window under what the bench throws at it: adapters pulled out, a line
-// full of noise, ports that other programs hold or once held.
-class TestFaults : public QObject, protected WindowOnCable
+// The window under what the bench throws at its lines: adapters pulled out,
+// a device that talks back, a line full of noise.
+class TestFaults : public WindowOnCable
 {
     Q_OBJECT
 
-    QStringList boxes_; // exception messages shown to the user
-
 private slots:
-    void init()
-    {
-        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-        boxes_.clear();
-        Application->SetMessageBox([this](const QString &text) { boxes_ << text; });
-        QVERIFY(OpenWindow());
-    }
-
-    void cleanup()
-    {
-        CloseWindow();
-        Application->SetMessageBox({});
-        QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join(QLatin1Char('\n'))));
-    }
-
     // An adapter pulled out of either side: that port closes itself and lets
     // go of its lock, nothing spins or complains, the window closes back to
     // start-up, and the adapter plugged back in opens like new.
@@ -251,107 +207,6 @@ private slots:
 
     // The master's port is held elsewhere: the master side reports it, the
     // slave opens, and once the holder lets go, the retry opens the master.
-    void portHeldByAnotherProgram_data()
-    {
-        QTest::addColumn<QString>("holder");
-        QTest::newRow("another port in this program") << QStringLiteral("here");
-        QTest::newRow("another comloop") << QStringLiteral("comloop");
-        QTest::newRow("socat with its lock file") << QStringLiteral("socat");
-        QTest::newRow("a UUCP lock of a running program") << QStringLiteral("uucp");
-        QTest::newRow("minicom's lock, an hour old") << QStringLiteral("minicom");
-    }
-    void portHeldByAnotherProgram()
-    {
-        QFETCH(QString, holder);
-        const QString device = master_->Device();
-        QSerialPort here(device);
-        QProcess other;
-        if (holder == QStringLiteral("here")) {
-            QVERIFY(here.open(QIODevice::ReadWrite));
-        } else if (holder == QStringLiteral("comloop")) {
-            other.start(QStringLiteral(PORT_HOLDER), {QStringLiteral("3")});
-            QVERIFY(other.waitForReadyRead());
-            QCOMPARE(other.readLine().trimmed(), QByteArray("open"));
-        } else if (holder == QStringLiteral("socat")) {
-            other.start(QStringLiteral("socat"),
-                        {QStringLiteral("-u"), device + QStringLiteral(",raw,lockfile=") + LockPath(device),
-                         QStringLiteral("/dev/null")});
-            QVERIFY(other.waitForStarted());
-            QVERIFY(WaitFor([&] { return QFile::exists(LockPath(device)); }));
-        } else {
-            other.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-            QVERIFY(other.waitForStarted());
-            const QByteArray pid = QByteArray::number(other.processId()).rightJustified(10, ' ');
-            if (holder == QStringLiteral("uucp")) {
-                WriteLock(device, pid + '\n');
-            } else {
-                WriteLock(device, pid + " minicom root\n");
-                QFile lock(LockPath(device));
-                QVERIFY(lock.open(QIODevice::ReadWrite));
-                QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-            }
-        }
-
-        Click(form_->Button1);
-        QVERIFY(!form_->CommPort1->GetOpen());
-        QVERIFY(form_->CommPort2->GetOpen());
-        QVERIFY(form_->Label1->isVisible());
-        QCOMPARE(form_->Label1->text(), QStringLiteral("The port can not open"));
-        QVERIFY2(form_->CommPort1->GetLastError().contains(QStringLiteral("lock")),
-                 qPrintable(form_->CommPort1->GetLastError()));
-        QVERIFY2(form_->Label1->toolTip().contains(form_->CommPort1->GetLastError()),
-                 qPrintable(form_->Label1->toolTip()));
-        QVERIFY(QFile::exists(LockPath(device)));
-
-        here.close();
-        other.closeWriteChannel();
-        if (!other.waitForFinished(1000)) {
-            other.terminate();
-            QVERIFY(other.state() == QProcess::NotRunning || other.waitForFinished());
-        }
-        if (holder == QStringLiteral("uucp") || holder == QStringLiteral("minicom"))
-            QFile::remove(LockPath(device));
-        QVERIFY(!QFile::exists(LockPath(device)));
-        Click(form_->Button1);
-        VerifyOpenState();
-    }
-
-    // A lock left by a program that is gone does not keep the port from
-    // the next one to come, and what this window locked it also unlocks.
-    void staleLockIsTakenOver_data()
-    {
-        QTest::addColumn<QString>("left");
-        QTest::newRow("comloop killed") << QStringLiteral("killed");
-        QTest::newRow("UUCP lock of an ended program") << QStringLiteral("uucp");
-        QTest::newRow("socat lock of an ended program") << QStringLiteral("socat");
-    }
-    void staleLockIsTakenOver()
-    {
-        QFETCH(QString, left);
-        const QString device = master_->Device();
-        if (left == QStringLiteral("killed")) {
-            QProcess other;
-            other.start(QStringLiteral(PORT_HOLDER), {QStringLiteral("3")});
-            QVERIFY(other.waitForReadyRead());
-            QCOMPARE(other.readLine().trimmed(), QByteArray("open"));
-            ::kill(pid_t(other.processId()), SIGKILL);
-            QVERIFY(other.waitForFinished());
-        } else if (left == QStringLiteral("uucp")) {
-            WriteLock(device, QByteArray::number(DeadPid()).rightJustified(10, ' ') + '\n');
-        } else {
-            WriteLock(device, QByteArray::number(DeadPid()));
-        }
-        QVERIFY(QFile::exists(LockPath(device)));
-
-        Click(form_->Button1);
-        VerifyOpenState();
-        QVERIFY(QFile::exists(LockPath(device)));
-        QVERIFY(QFile::exists(LockPath(form_->CommPort2->GetDevice())));
-        form_->close();
-        QVERIFY(!form_->CommPort1->GetOpen());
-        QVERIFY(!QFile::exists(LockPath(device)));
-        QVERIFY(!QFile::exists(LockPath(form_->CommPort2->GetDevice())));
-    }
 };
 
 COMLOOP_TEST_MAIN(TestFaults)

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 
+#include <termios.h>
+
 #include <climits>
 #include <memory>
 
@@ -49,6 +51,16 @@ private slots:
         auto port = OpenOn(end);
         QVERIFY2(port->GetOpen(), qPrintable(port->GetLastError()));
         QCOMPARE(port->GetDevice(), end.Device());
+        // The line as the device sees it: 9600 baud, 8N1, no flow control,
+        // raw. A pseudo-terminal's far side reads its settings.
+        termios line{};
+        QCOMPARE(::tcgetattr(end.FarSide(), &line), 0);
+        QCOMPARE(::cfgetispeed(&line), speed_t(B9600));
+        QCOMPARE(::cfgetospeed(&line), speed_t(B9600));
+        QCOMPARE(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+        QCOMPARE(line.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP), tcflag_t(0));
+        QCOMPARE(line.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+        QCOMPARE(line.c_oflag & OPOST, tcflag_t(0));
         port->SetOpen(true); // opening an open port changes nothing
         QVERIFY(port->GetOpen());
         port->SetOpen(false);
@@ -133,6 +145,7 @@ private slots:
         QCOMPARE(port->GetChar(), 'c');
         QCOMPARE(port->GetInBuffUsed(), 0u);
         QCOMPARE(port->GetChar(), '\0');
+        QCOMPARE(port->GetInBuffUsed(), 0u);
     }
 
     void inputBeforeOpenIsDropped()

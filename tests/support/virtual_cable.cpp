@@ -118,6 +118,11 @@ void ComLinks::Map(int number, const QString &target)
         throw std::runtime_error("cannot make the COM link");
 }
 
+QString LockPath(const QString &device)
+{
+    return QStringLiteral("/var/lock/LCK..") + device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
 double ProcessCpuMs()
 {
     rusage usage = {};

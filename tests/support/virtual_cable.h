@@ -65,6 +65,9 @@ private:
     bool hadSaved_;
 };
 
+// Where Qt and every UUCP-style program look for the lock of a device.
+QString LockPath(const QString &device);
+
 // CPU time (user + system) this process has used, in milliseconds.
 double ProcessCpuMs();
 

@@ -1,6 +1,18 @@
 #include "window_on_cable.h"
 
+#include <QRegularExpression>
 #include <QTest>
+
+void WindowOnCable::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    QVERIFY(OpenWindow());
+}
+
+void WindowOnCable::cleanup()
+{
+    CloseWindow();
+}
 
 bool WindowOnCable::OpenWindow()
 {
@@ -9,6 +21,8 @@ bool WindowOnCable::OpenWindow()
     slave_ = std::make_unique<PtyEnd>();
     links_->Map(3, master_->Device());
     links_->Map(4, slave_->Device());
+    boxes_.clear();
+    Application->SetMessageBox([this](const QString &text) { boxes_ << text; });
     form_ = MakeForm<TForm1>();
     form_->show();
     return QTest::qWaitForWindowExposed(form_.get());
@@ -20,11 +34,19 @@ void WindowOnCable::CloseWindow()
     master_.reset();
     slave_.reset();
     links_.reset();
+    Application->SetMessageBox({});
+    QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join(QLatin1Char('\n'))));
 }
 
 void WindowOnCable::Click(QAbstractButton *button)
 {
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void WindowOnCable::OpenBoth()
+{
+    Click(form_->Button1);
+    VerifyOpenState();
 }
 
 void WindowOnCable::VerifyClosedState()

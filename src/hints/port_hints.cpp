@@ -1,11 +1,12 @@
 #include "port_hints.h"
 
 #include "com_map.h"
+#include "port_facts.h"
 #include "serial_port.h"
+#include "text.h"
 
 #include <QDir>
 #include <QEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QSpinBox>
 
@@ -59,44 +60,23 @@ void ExplainFailures(QLabel *label, TCommPort *port)
     });
 }
 
-} // namespace
-
-RouteFacts LookUpRoute(int number)
+// A name the layout gets wrong would leave a side without its hints and
+// nobody the wiser, so it stops the window from being made at all.
+template <class T>
+T *Named(const QObject *hints, const char *property)
 {
-    const ComRoute route = RouteCom(number);
-    RouteFacts facts{number, route.device, route.link, false};
-    if (route.device.isEmpty())
-        return facts;
-    const QFileInfo device(route.device);
-    if (!route.link.isEmpty() && device.isSymLink() && !device.exists())
-        facts.device = device.symLinkTarget();
-    facts.present = device.exists();
-    return facts;
-}
-
-QStringList PresentSerialDevices()
-{
-    const auto filters = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
-    QStringList found;
-    const QDir dev(QStringLiteral("/dev"));
-    for (const QString &name : dev.entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}, filters))
-        found << dev.filePath(name);
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QString &name : byId.entryList(filters))
-        found << byId.filePath(name);
+    const QString name = hints->property(property).toString();
+    T *found = hints->parent() ? hints->parent()->findChild<T *>(name) : nullptr;
+    if (!found)
+        throw Exception(FromQString(QStringLiteral("%1: %2 names no suitable component (\"%3\")")
+                                        .arg(hints->objectName(), QLatin1String(property), name)));
     return found;
 }
 
-void AttachPortHints(QWidget *form)
+} // namespace
+
+void TPortHints::Loaded()
 {
-    for (QSpinBox *field : form->findChildren<QSpinBox *>())
-        if (field->property("ShowsComRoute").toBool())
-            ShowRoute(field);
-    for (QLabel *label : form->findChildren<QLabel *>()) {
-        const QString portName = label->property("ExplainsFailureOf").toString();
-        if (portName.isEmpty())
-            continue;
-        if (auto *port = form->findChild<TCommPort *>(portName))
-            ExplainFailures(label, port);
-    }
+    ShowRoute(Named<QSpinBox>(this, "NumberField"));
+    ExplainFailures(Named<QLabel>(this, "ErrorLabel"), Named<TCommPort>(this, "Port"));
 }

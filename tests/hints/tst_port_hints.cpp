@@ -30,7 +30,7 @@ public:
 
 // The real window over pseudo-terminals: COM3 and COM4 lead to two cables,
 // COM7 to a device that is not there.
-class TestPortHints : public QObject, protected WindowOnCable
+class TestPortHints : public WindowOnCable
 {
     Q_OBJECT
 
@@ -54,12 +54,9 @@ class TestPortHints : public QObject, protected WindowOnCable
 private slots:
     void init()
     {
-        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-        QVERIFY(OpenWindow());
+        WindowOnCable::init();
         links_->Map(7, nowhere);
     }
-
-    void cleanup() { CloseWindow(); }
 
     void numberFieldSaysWhereItLeads_data()
     {

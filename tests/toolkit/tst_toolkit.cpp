@@ -1,10 +1,38 @@
 #include "toolkit.h"
 #include "test_main.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRegularExpression>
 
 #include <climits>
+
+namespace {
+
+// Counts the paints of one label, and remembers the caption each showed and
+// whether it fitted at that moment.
+class PaintLog : public QObject
+{
+public:
+    explicit PaintLog(QLabel *label) : label_(label) { label->installEventFilter(this); }
+    QStringList painted;
+    bool allFitted = true;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            painted << label_->text();
+            allFitted = allFitted && label_->width() >= label_->sizeHint().width();
+        }
+        return false;
+    }
+
+private:
+    QLabel *label_;
+};
+
+} // namespace
 
 class TestToolkit : public QObject
 {
@@ -60,19 +88,41 @@ private slots:
         QCOMPARE(edit.GetValue(), 31);
     }
 
-    void labelsFitTheirCaption()
+    // A label changes its caption at once and is never painted clipped,
+    // whatever grew it: a longer caption, a bigger font, or many captions
+    // in one turn of the event loop.
+    void labelsFitTheirCaptionBeforeTheyArePainted_data()
     {
-        QWidget window;
-        TLabel label(&window);
+        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<int>("pixels"); // the font afterwards; 0 keeps it
+        QTest::newRow("longer caption") << QStringList{"The port can not open"} << 0;
+        QTest::newRow("bigger font") << QStringList{"31111"} << 40;
+        QTest::newRow("a burst") << QStringList{"1", "22222", "-65245", "7"} << 0;
+    }
+    void labelsFitTheirCaptionBeforeTheyArePainted()
+    {
+        QFETCH(QStringList, captions);
+        QFETCH(int, pixels);
+        TForm form(nullptr);
+        form.resize(400, 200);
+        TLabel label(&form);
         label.setGeometry(40, 88, 10, 10);
-        label.SetText("The port can not open");
-        QVERIFY(label.width() >= label.sizeHint().width());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        PaintLog log(&label);
+        for (const QString &caption : captions) {
+            label.SetText(caption.toStdString());
+            QCOMPARE(label.GetText(), caption.toStdString());
+            QCOMPARE(label.property("Caption").toString(), caption);
+        }
+        if (pixels) {
+            QFont big = label.font();
+            big.setPixelSize(pixels);
+            label.setFont(big);
+        }
+        QTRY_VERIFY(!log.painted.isEmpty() && log.painted.last() == captions.last());
+        QVERIFY(log.allFitted);
         QCOMPARE(label.pos(), QPoint(40, 88));
-        QFont big = label.font();
-        big.setPixelSize(40);
-        label.setFont(big);
-        QVERIFY(label.width() >= label.sizeHint().width());
-        QCOMPARE(label.GetText(), std::string("The port can not open"));
     }
 
     void captionsAreEightBitText()
@@ -113,6 +163,40 @@ private slots:
         thrower.stop();
         QTest::qWait(100);
         Application->SetMessageBox(nullptr);
+    }
+
+    // A window being flooded with captions is painted about once a frame,
+    // always ending on the newest caption; a change after a quiet spell is
+    // painted without waiting.
+    void paintsAreCappedToAboutOneAFrame()
+    {
+        TForm form(nullptr);
+        form.resize(300, 100);
+        form.Created();
+        TLabel label(&form);
+        PaintLog log(&label);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::qWait(50);
+
+        log.painted.clear();
+        label.SetText("1");
+        QCoreApplication::processEvents();
+        QCOMPARE(log.painted, QStringList{"1"});
+
+        QElapsedTimer flood;
+        flood.start();
+        int changes = 0;
+        while (flood.elapsed() < 200) {
+            label.SetText(std::to_string(++changes));
+            QCoreApplication::processEvents();
+        }
+        const QString last = QString::number(changes);
+        QTRY_COMPARE(log.painted.last(), last);
+        QVERIFY2(log.painted.size() <= 200 / 8 + 4,
+                 qPrintable(QStringLiteral("%1 paints for %2 changes").arg(log.painted.size()).arg(changes)));
+        QVERIFY(changes > log.painted.size());
+        QVERIFY(log.allFitted);
     }
 };
 

@@ -1,0 +1,164 @@
+#include "test_main.h"
+#include "window_on_cable.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <signal.h>
+
+namespace {
+
+void WriteLock(const QString &device, const QByteArray &text)
+{
+    QFile lock(LockPath(device));
+    QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    lock.write(text);
+}
+// A process id that belonged to a program which has ended.
+qint64 DeadPid()
+{
+    QProcess done;
+    done.start(QStringLiteral("true"), {});
+    done.waitForStarted();
+    const qint64 pid = done.processId();
+    done.waitForFinished();
+    return pid;
+}
+} // namespace
+
+// Ports that other programs hold, or once held and left their lock file
+// behind.
+class TestPortLock : public WindowOnCable
+{
+    Q_OBJECT
+
+private slots:
+    void portHeldByAnotherProgram_data()
+    {
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("another port in this program") << QStringLiteral("here");
+        QTest::newRow("another comloop") << QStringLiteral("comloop");
+        QTest::newRow("socat with its lock file") << QStringLiteral("socat");
+        QTest::newRow("a UUCP lock of a running program") << QStringLiteral("uucp");
+        QTest::newRow("minicom's lock, an hour old") << QStringLiteral("minicom");
+        QTest::newRow("a program of another user") << QStringLiteral("other user");
+    }
+    void portHeldByAnotherProgram()
+    {
+        QFETCH(QString, holder);
+        const QString device = master_->Device();
+        QSerialPort here(device);
+        QProcess other;
+        if (holder == QStringLiteral("here")) {
+            QVERIFY(here.open(QIODevice::ReadWrite));
+        } else if (holder == QStringLiteral("comloop")) {
+            other.start(QStringLiteral(PORT_HOLDER), {QStringLiteral("3")});
+            QVERIFY(other.waitForReadyRead());
+            QCOMPARE(other.readLine().trimmed(), QByteArray("open"));
+        } else if (holder == QStringLiteral("socat")) {
+            other.start(QStringLiteral("socat"),
+                        {QStringLiteral("-u"), device + QStringLiteral(",raw,lockfile=") + LockPath(device),
+                         QStringLiteral("/dev/null")});
+            QVERIFY(other.waitForStarted());
+            QVERIFY(WaitFor([&] { return QFile::exists(LockPath(device)); }));
+        } else {
+            other.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+            QVERIFY(other.waitForStarted());
+            const QByteArray pid = QByteArray::number(other.processId()).rightJustified(10, ' ');
+            if (holder == QStringLiteral("uucp")) {
+                WriteLock(device, pid + '\n');
+            } else if (holder == QStringLiteral("other user")) {
+                // Tests run as root, who may signal anyone; the check has to
+                // hold for a user who may not, against a device that user
+                // could open if the lock were misread.
+                WriteLock(device, pid + '\n');
+                QVERIFY(QFile::setPermissions(device, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                                          | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther));
+                QVERIFY(QFile::setPermissions(QFileInfo(links_->Folder()).path(),
+                                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                  | QFile::ReadOther | QFile::ExeOther));
+                QProcess nobody;
+                nobody.start(QStringLiteral("setpriv"),
+                             {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                              QStringLiteral("--clear-groups"), QStringLiteral(PORT_HOLDER), QStringLiteral("3")});
+                QVERIFY(nobody.waitForReadyRead());
+                const QByteArray said = nobody.readLine().trimmed();
+                nobody.closeWriteChannel();
+                QVERIFY(nobody.waitForFinished());
+                QVERIFY2(said.contains("locked by process " + pid.trimmed()), said.constData());
+            } else {
+                WriteLock(device, pid + " minicom root\n");
+                QFile lock(LockPath(device));
+                QVERIFY(lock.open(QIODevice::ReadWrite));
+                QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+            }
+        }
+
+        Click(form_->Button1);
+        QVERIFY(!form_->CommPort1->GetOpen());
+        QVERIFY(form_->CommPort2->GetOpen());
+        QVERIFY(form_->Label1->isVisible());
+        QCOMPARE(form_->Label1->text(), QStringLiteral("The port can not open"));
+        QVERIFY2(form_->CommPort1->GetLastError().contains(QStringLiteral("lock")),
+                 qPrintable(form_->CommPort1->GetLastError()));
+        QVERIFY2(form_->Label1->toolTip().contains(form_->CommPort1->GetLastError()),
+                 qPrintable(form_->Label1->toolTip()));
+        QVERIFY(QFile::exists(LockPath(device)));
+
+        here.close();
+        other.closeWriteChannel();
+        if (!other.waitForFinished(1000)) {
+            other.terminate();
+            QVERIFY(other.state() == QProcess::NotRunning || other.waitForFinished());
+        }
+        if (holder == QStringLiteral("uucp") || holder == QStringLiteral("minicom")
+            || holder == QStringLiteral("other user"))
+            QFile::remove(LockPath(device));
+        QVERIFY(!QFile::exists(LockPath(device)));
+        Click(form_->Button1);
+        VerifyOpenState();
+    }
+
+    // A lock left by a program that is gone does not keep the port from
+    // the next one to come, and what this window locked it also unlocks.
+    void staleLockIsTakenOver_data()
+    {
+        QTest::addColumn<QString>("left");
+        QTest::newRow("comloop killed") << QStringLiteral("killed");
+        QTest::newRow("UUCP lock of an ended program") << QStringLiteral("uucp");
+        QTest::newRow("socat lock of an ended program") << QStringLiteral("socat");
+    }
+    void staleLockIsTakenOver()
+    {
+        QFETCH(QString, left);
+        const QString device = master_->Device();
+        if (left == QStringLiteral("killed")) {
+            QProcess other;
+            other.start(QStringLiteral(PORT_HOLDER), {QStringLiteral("3")});
+            QVERIFY(other.waitForReadyRead());
+            QCOMPARE(other.readLine().trimmed(), QByteArray("open"));
+            ::kill(pid_t(other.processId()), SIGKILL);
+            QVERIFY(other.waitForFinished());
+        } else if (left == QStringLiteral("uucp")) {
+            WriteLock(device, QByteArray::number(DeadPid()).rightJustified(10, ' ') + '\n');
+        } else {
+            WriteLock(device, QByteArray::number(DeadPid()));
+        }
+        QVERIFY(QFile::exists(LockPath(device)));
+
+        Click(form_->Button1);
+        VerifyOpenState();
+        QVERIFY(QFile::exists(LockPath(device)));
+        QVERIFY(QFile::exists(LockPath(form_->CommPort2->GetDevice())));
+        form_->close();
+        QVERIFY(!form_->CommPort1->GetOpen());
+        QVERIFY(!QFile::exists(LockPath(device)));
+        QVERIFY(!QFile::exists(LockPath(form_->CommPort2->GetDevice())));
+    }
+};
+
+COMLOOP_TEST_MAIN(TestPortLock)
+#include "tst_port_lock.moc"
