@@ -67,6 +67,25 @@ void TForm1::Button1Click()
     }
 }
 
+// A port that closes on its own (its adapter pulled out, its cable gone)
+// leaves the pair as if that side had just failed to open: its label says
+// so, Measure waits, and "Open Ports" tries that side again with the same
+// number. A closed side of an open or incomplete pair can only be the one
+// that was lost or one already reported.
+void TForm1::CommPortLost()
+{
+    if (!CommPort1->GetOpen()) {
+        Label1->SetText("The port can not open");
+        Label1->SetVisible(true);
+    }
+    if (!CommPort2->GetOpen()) {
+        Label2->SetText("The port can not open");
+        Label2->SetVisible(true);
+    }
+    Button1->SetText("Open Ports");
+    Button2->SetEnabled(false);
+}
+
 void TForm1::FormClose()
 {
     if (CommPort1->GetOpen())

@@ -18,6 +18,7 @@ public slots:
     void Timer1Timer();
     void Button2Click();
     void CommPort1DataReceived();
+    void CommPortLost();
 };
 
 extern TForm1 *Form1;

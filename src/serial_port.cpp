@@ -35,6 +35,7 @@ void TCommPort::SetOpen(bool open)
 
     lastError_.clear();
     lastErrorKind_ = QSerialPort::NoError;
+    lost_ = false;
     const ComRoute route = RouteCom(comNumber_);
     device_ = route.device;
     if (route.device.isEmpty()) {
@@ -88,9 +89,11 @@ void TCommPort::OnError(QSerialPort::SerialPortError error)
         return;
     // A vanished device keeps reporting the same error from every wake-up of
     // the event loop until the port is closed, so close at the first one.
+    lost_ = true;
     Fail(error, serial_->errorString());
     Close();
     serial_->clearError();
+    emit OnLost();
 }
 
 void TCommPort::Pump()

@@ -39,15 +39,21 @@ public:
     void PutChar(char ch);
     void PutString(const char *text);
 
-    // Why the last open failed, or why the port closed on its own.
+    // Why the last open failed, or why the port closed on its own, and
+    // which of the two it was.
     QString GetDevice() const { return device_; }
     QString GetLastError() const { return lastError_; }
     QSerialPort::SerialPortError GetLastErrorKind() const { return lastErrorKind_; }
+    bool GetLost() const { return lost_; }
 
 signals:
     void OnDataReceived(int count);
     // An open failed, or the port closed on an error; the reason is set.
     void OnFailure();
+    // The port closed on its own: its device went away or failed (an
+    // adapter pulled out, a cable ended). Raised after OnFailure, once the
+    // port is closed.
+    void OnLost();
 
 private:
     void Pump();
@@ -66,4 +72,5 @@ private:
     QString device_;
     QString lastError_;
     QSerialPort::SerialPortError lastErrorKind_ = QSerialPort::NoError;
+    bool lost_ = false;
 };

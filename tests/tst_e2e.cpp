@@ -5,7 +5,10 @@
 #include <QProcess>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
+
+#include <termios.h>
 
 // The program as a user runs it: build/comloop on a real X server (Xvfb),
 // driven by mouse and keyboard events, with COM3 and COM4 wired to cables
@@ -68,6 +71,33 @@ class TestEndToEnd : public QObject
         return QDir(QStringLiteral("/run/lock")).entryList({QStringLiteral("LCK..") + name});
     }
 
+    // Starts the program as a user does, waits for its window and returns
+    // the window's X id.
+    QByteArray StartProgram()
+    {
+        program_.setProcessEnvironment(Environment());
+        // A test runner started in the background may ignore INT, and the
+        // program would rightly keep that; a user's terminal does not.
+        program_.setChildProcessModifier([] {
+            for (int sig : {SIGINT, SIGTERM, SIGHUP})
+                std::signal(sig, SIG_DFL);
+        });
+        program_.start(QStringLiteral(COMLOOP_BINARY), {});
+        if (!program_.waitForStarted())
+            return {};
+        return Run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
+                                               QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                               QStringLiteral("^Form1$")})
+            .trimmed();
+    }
+
+    void OpenPorts()
+    {
+        Click(Centre(240, 48, 105, 25));
+        QVERIFY(WaitFor([&] { return !LocksOf(slave_->Device()).isEmpty(); }));
+        QVERIFY(!LocksOf(master_->Device()).isEmpty());
+    }
+
 private slots:
     void initTestCase()
     {
@@ -103,21 +133,12 @@ private slots:
 
     void userRunsOneMeasurement()
     {
-        program_.setProcessEnvironment(Environment());
-        program_.start(QStringLiteral(COMLOOP_BINARY), {});
-        QVERIFY(program_.waitForStarted());
-        const QByteArray window = Run(QStringLiteral("xdotool"),
-                                      {QStringLiteral("search"), QStringLiteral("--sync"),
-                                       QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                       QStringLiteral("^Form1$")})
-                                      .trimmed();
+        const QByteArray window = StartProgram();
         QVERIFY(!window.isEmpty());
         QVERIFY(WaitFor([&] { return ShownLabels().contains(QStringLiteral("No data")); }, 10000));
         QVERIFY(ShownLabels().contains(QStringLiteral("31111")));
 
-        Click(Centre(240, 48, 105, 25)); // Open Ports
-        QVERIFY(WaitFor([&] { return !LocksOf(slave_->Device()).isEmpty(); }));
-        QVERIFY(!LocksOf(master_->Device()).isEmpty());
+        OpenPorts();
         QVERIFY(!ShownLabels().contains(QStringLiteral("The port can not open")));
 
         Click(Centre(408, 152, 121, 30)); // the value to transmit
@@ -140,6 +161,51 @@ private slots:
         QCOMPARE(program_.exitCode(), 0);
         QVERIFY(LocksOf(master_->Device()).isEmpty());
         QVERIFY(LocksOf(slave_->Device()).isEmpty());
+    }
+
+    // A session that ends (logout, a closed terminal, Ctrl-C) closes the
+    // window as its close button does: exit status 0, no lock left, and the
+    // lines set back the way the program found them.
+    void sessionEndClosesCleanly_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("TERM") << int(SIGTERM);
+        QTest::newRow("INT") << int(SIGINT);
+        QTest::newRow("HUP") << int(SIGHUP);
+    }
+    void sessionEndClosesCleanly()
+    {
+        QFETCH(int, signal);
+        // Not the settings the program uses, so a line left at 9600 raw shows.
+        termios before[2];
+        for (int side = 0; side < 2; ++side) {
+            const int fd = (side ? slave_ : master_)->FarSide();
+            termios cooked{};
+            QCOMPARE(::tcgetattr(fd, &cooked), 0);
+            cooked.c_lflag |= ICANON | ECHO | ISIG;
+            cooked.c_oflag |= OPOST;
+            ::cfsetspeed(&cooked, B38400);
+            QCOMPARE(::tcsetattr(fd, TCSANOW, &cooked), 0);
+            QCOMPARE(::tcgetattr(fd, &before[side]), 0);
+        }
+
+        QVERIFY(!StartProgram().isEmpty());
+        OpenPorts();
+        QCOMPARE(::kill(pid_t(program_.processId()), signal), 0);
+        QVERIFY(program_.waitForFinished(10000));
+        QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program_.exitCode(), 0);
+        QVERIFY(LocksOf(master_->Device()).isEmpty());
+        QVERIFY(LocksOf(slave_->Device()).isEmpty());
+        for (int side = 0; side < 2; ++side) {
+            termios after{};
+            QCOMPARE(::tcgetattr((side ? slave_ : master_)->FarSide(), &after), 0);
+            QCOMPARE(after.c_iflag, before[side].c_iflag);
+            QCOMPARE(after.c_oflag, before[side].c_oflag);
+            QCOMPARE(after.c_cflag, before[side].c_cflag);
+            QCOMPARE(after.c_lflag, before[side].c_lflag);
+            QCOMPARE(::cfgetospeed(&after), ::cfgetospeed(&before[side]));
+        }
     }
 };
 

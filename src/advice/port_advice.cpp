@@ -8,6 +8,8 @@ Trouble Classify(const FailureFacts &facts)
 {
     if (facts.route.device.isEmpty())
         return Trouble::NoPort;
+    if (facts.lost)
+        return Trouble::Vanished;
     switch (facts.kind) {
     case QSerialPort::PermissionError:
         // Qt reports a lock held by another program, and a device opened for
@@ -102,7 +104,9 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
     if (route.device.isEmpty())
         lines << WithStop(facts.reason);
     else
-        lines << QStringLiteral("%1 (%2): %3").arg(Com(route.number), route.device, WithStop(facts.reason));
+        lines << QStringLiteral("%1 (%2)%3: %4")
+                     .arg(Com(route.number), route.device,
+                          facts.lost ? QStringLiteral(" went away") : QString(), WithStop(facts.reason));
 
     switch (Classify(facts)) {
     case Trouble::NoPort:
@@ -122,8 +126,9 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
         lines << MissingAdvice(facts, home);
         break;
     case Trouble::Vanished:
-        lines << QStringLiteral("The device stopped answering: was the adapter unplugged? "
-                                "Plug it in, then close and open the ports again.");
+        lines << QStringLiteral("Was the adapter unplugged, or the cable ended? Plug it in again (or make "
+                                "the cable again under the same link), then press Open Ports: it opens "
+                                "this side again with the same number.");
         break;
     case Trouble::NotSerial:
         lines << QStringLiteral("This does not look like a serial port: check where %1 leads.")

@@ -25,6 +25,7 @@ struct FailureFacts
     QString reason;           // the system's own words
     QStringList serialDevices; // USB, ACM and by-id devices present now
     QString linkFolder;        // where comN links live
+    bool lost = false;         // an open port closed on its own, rather than an open failing
 };
 
 // Paths under the home folder are shown as "~/...", as a person types them.

@@ -56,6 +56,7 @@ void ExplainFailures(QLabel *label, TCommPort *port)
         facts.reason = port->GetLastError();
         facts.serialDevices = PresentSerialDevices();
         facts.linkFolder = ComLinkFolder();
+        facts.lost = port->GetLost();
         label->setToolTip(FailureHint(facts, QDir::homePath()));
     });
 }

@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "session_end.h"
+
 #include <QFont>
 #include <QIcon>
 #include <QImage>
@@ -82,9 +84,19 @@ void TApplication::Run()
 {
     if (!forms_.empty())
         forms_.front()->show();
-    if (qt_)
+    if (qt_) {
+        const TSessionEnd sessionEnd(nullptr, [this] { EndSession(); });
         qt_->exec();
+    }
     Finalize();
+}
+
+void TApplication::EndSession()
+{
+    for (auto &form : forms_)
+        form->close();
+    // Also ends a loop that a message box runs inside the main one.
+    QCoreApplication::quit();
 }
 
 void TApplication::Finalize()

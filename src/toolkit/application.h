@@ -42,7 +42,8 @@ public:
     }
 
     // Runs the message loop until the main window closes, then releases the
-    // windows and the toolkit.
+    // windows and the toolkit. A session that ends meanwhile closes the
+    // windows as their close buttons do.
     void Run();
     void Finalize();
 
@@ -53,6 +54,7 @@ public:
 
 private:
     void Adopt(std::unique_ptr<QWidget> form);
+    void EndSession();
 
     std::unique_ptr<QApplication> qt_;
     std::vector<std::unique_ptr<QWidget>> forms_;

@@ -128,6 +128,13 @@ private slots:
         QTest::newRow("unplugged while open")
             << Failure(usb, QSerialPort::ResourceError, "Input/output error")
             << QStringList{"Input/output error.", "unplugged"} << QStringList{"usermod", busy};
+        FailureFacts lost = Failure(usb, QSerialPort::WriteError, "Input/output error");
+        lost.lost = true;
+        QTest::newRow("went away while open")
+            << lost
+            << QStringList{"COM3 (/dev/ttyUSB0) went away: Input/output error.\n", "unplugged",
+                           "then press Open Ports"}
+            << QStringList{"usermod", busy, "not look like a serial port", "close"};
         QTest::newRow("not a serial device")
             << Failure({7, "/dev/null", folder + "/com7", true}, QSerialPort::WriteError,
                        "Inappropriate ioctl for device")

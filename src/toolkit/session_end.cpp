@@ -1,0 +1,75 @@
+#include "session_end.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <iterator>
+#include <utility>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// The signal handler may only do what is safe at any instant, so it writes
+// one byte into a socket the event loop watches; everything else happens
+// there.
+int wakeUp[2] = {-1, -1};
+struct sigaction previous[std::size(kSignals)];
+bool taken[std::size(kSignals)] = {};
+
+void OnSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    (void)!::write(wakeUp[0], &byte, 1);
+    errno = saved;
+}
+
+void GiveBack()
+{
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        if (std::exchange(taken[i], false))
+            ::sigaction(kSignals[i], &previous[i], nullptr);
+}
+
+} // namespace
+
+TSessionEnd::TSessionEnd(QObject *owner, std::function<void()> end) : QObject(owner), end_(std::move(end))
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, wakeUp) != 0)
+        return; // no way to hear the signals: they keep their default
+    notifier_ = new QSocketNotifier(wakeUp[1], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        char bytes[16];
+        while (::read(wakeUp[1], bytes, sizeof bytes) > 0) {
+        }
+        notifier_->setEnabled(false);
+        GiveBack();
+        end_();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        ::sigaction(kSignals[i], nullptr, &previous[i]);
+        // Started under nohup, or by a shell that ignores INT for a
+        // background job: whoever started us decided, and that stands.
+        if (previous[i].sa_handler == SIG_IGN)
+            continue;
+        taken[i] = ::sigaction(kSignals[i], &action, nullptr) == 0;
+    }
+}
+
+TSessionEnd::~TSessionEnd()
+{
+    if (!notifier_)
+        return;
+    GiveBack();
+    ::close(wakeUp[0]);
+    ::close(wakeUp[1]);
+    wakeUp[0] = wakeUp[1] = -1;
+}
