@@ -3,10 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
 #include <memory>
+#include <utility>
 
 #include <termios.h>
 
@@ -98,18 +100,27 @@ class TestEndToEnd : public QObject
         QVERIFY(!LocksOf(master_->Device()).isEmpty());
     }
 
+    // A virtual X screen of the given size on a free display; returns the
+    // display's name once it takes clients, or nothing.
+    static QString StartXvfb(QProcess &server, const QString &size)
+    {
+        // Xvfb picks the display itself and says which, so tests that run
+        // side by side never reach for the same one.
+        server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                              QStringLiteral("-screen"), QStringLiteral("0"),
+                                              size + QStringLiteral("x24"), QStringLiteral("-nolisten"),
+                                              QStringLiteral("tcp")});
+        QByteArray number;
+        while (!number.endsWith('\n') && server.waitForReadyRead(10000))
+            number += server.readAllStandardOutput();
+        return number.trimmed().isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    }
+
 private slots:
     void initTestCase()
     {
-        int number = 140;
-        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))
-               || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-            ++number;
-        display_ = QStringLiteral(":%1").arg(number);
-        xvfb_.start(QStringLiteral("Xvfb"), {display_, QStringLiteral("-screen"), QStringLiteral("0"),
-                                             QStringLiteral("1600x1200x24"), QStringLiteral("-nolisten"),
-                                             QStringLiteral("tcp")});
-        QVERIFY(WaitFor([&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)); }, 10000));
+        display_ = StartXvfb(xvfb_, QStringLiteral("1600x1200"));
+        QVERIFY(!display_.isEmpty());
         // Brings up the accessibility bus before the program starts, so the
         // program finds it and publishes its window.
         Run(QStringLiteral(E2E_DIR "/labels.py"), {});
@@ -144,7 +155,11 @@ private slots:
         Click(Centre(408, 152, 121, 30)); // the value to transmit
         Run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+a")});
         Run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("1000")});
-        Click(Centre(72, 120, 75, 25)); // Measure
+        // Measure from the keyboard: Tab to it, then Return; and the keypad's
+        // Enter presses it as well.
+        Run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Tab"), QStringLiteral("Return")});
+        QCOMPARE(slave_->Read(12, 5000), QByteArray("Bizzard?03E8"));
+        Run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("KP_Enter")});
         QCOMPARE(slave_->Read(12, 5000), QByteArray("Bizzard?03E8"));
 
         master_->Write("Bizzard?7D00");
@@ -161,6 +176,67 @@ private slots:
         QCOMPARE(program_.exitCode(), 0);
         QVERIFY(LocksOf(master_->Device()).isEmpty());
         QVERIFY(LocksOf(slave_->Device()).isEmpty());
+    }
+
+    // On a desktop the window's outer rectangle, frame included, is the one
+    // its layout gives, whatever frame the window manager draws; on a screen
+    // too small to show it there it moves just far enough to show all of it.
+    void windowOnTheDesktop_data()
+    {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<bool>("windowManager");
+        QTest::addColumn<QByteArray>("fontDpi"); // empty: the screen's own
+        QTest::addColumn<QRect>("outer");        // empty: anywhere that shows all of it
+        QTest::newRow("framed") << "1600x1200" << true << QByteArray() << QRect(757, 223, 625, 563);
+        QTest::newRow("framed, laptop screen") << "1366x768" << true << QByteArray() << QRect(741, 205, 625, 563);
+        QTest::newRow("no frame, laptop screen") << "1366x768" << false << QByteArray() << QRect(741, 205, 625, 563);
+        QTest::newRow("framed, large fonts") << "1600x1200" << true << QByteArray("144") << QRect();
+    }
+    void windowOnTheDesktop()
+    {
+        QFETCH(QString, screen);
+        QFETCH(bool, windowManager);
+        QFETCH(QByteArray, fontDpi);
+        QFETCH(QRect, outer);
+        QProcess xvfb;
+        QProcess openbox;
+        const QString display = StartXvfb(xvfb, screen);
+        QVERIFY(!display.isEmpty());
+        const auto stop = qScopeGuard([&] {
+            for (QProcess *process : {&program_, &openbox, &xvfb}) {
+                process->terminate();
+                process->waitForFinished();
+            }
+        });
+        const QString shared = std::exchange(display_, display);
+        const auto back = qScopeGuard([&] { display_ = shared; });
+        if (windowManager) {
+            openbox.setProcessEnvironment(Environment());
+            openbox.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+            int running = -1;
+            Run(QStringLiteral(E2E_DIR "/frame.py"), {QStringLiteral("--wm")}, &running);
+            QCOMPARE(running, 0);
+        }
+        if (!fontDpi.isEmpty())
+            qputenv("QT_FONT_DPI", fontDpi);
+        const QByteArray window = StartProgram();
+        qunsetenv("QT_FONT_DPI");
+        QVERIFY(!window.isEmpty());
+
+        const QStringList size = screen.split(QLatin1Char('x'));
+        const QRect desk(0, 0, size[0].toInt(), size[1].toInt());
+        QRect seen;
+        const auto settled = [&] {
+            const QStringList at = QString::fromLatin1(Run(QStringLiteral(E2E_DIR "/frame.py"),
+                                                           {QString::fromLatin1(window)}))
+                                       .split(QLatin1Char(' '));
+            if (at.size() == 4)
+                seen = QRect(at[0].toInt(), at[1].toInt(), at[2].toInt(), at[3].toInt());
+            return outer.isEmpty() ? desk.contains(seen) : seen == outer;
+        };
+        QVERIFY2(WaitFor(settled, 5000), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                        .arg(seen.x()).arg(seen.y())
+                                                        .arg(seen.width()).arg(seen.height())));
     }
 
     // A session that ends (logout, a closed terminal, Ctrl-C) closes the

@@ -1,6 +1,7 @@
 #include "controls.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 
 #include <algorithm>
 #include <climits>
@@ -34,6 +35,16 @@ void TLabel::FitLater()
             adjustSize();
         },
         Qt::QueuedConnection);
+}
+
+void TButton::keyPressEvent(QKeyEvent *event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        click();
+        return;
+    }
+    TControl<QPushButton>::keyPressEvent(event);
 }
 
 TCSpinEdit::TCSpinEdit(QWidget *owner) : TControl<QSpinBox>(owner)

@@ -49,10 +49,15 @@ public:
     using TLabel::TLabel;
 };
 
+// A push button that Enter and Return press when it has the focus, as Space
+// does; Qt does that only for buttons in dialogs.
 class TButton : public TControl<QPushButton>
 {
 public:
     explicit TButton(QWidget *owner) : TControl<QPushButton>(owner) {}
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 // An integer field with up/down buttons. Equal bounds mean "not bounded": any

@@ -2,9 +2,30 @@
 
 #include <QCloseEvent>
 #include <QFont>
-#include <QTimer>
+#include <QGuiApplication>
+#include <QScreen>
 
+#include <algorithm>
 #include <cstdlib>
+
+namespace {
+
+// A window keeps the place its layout gives it wherever the screen can show
+// all of it there. Where it cannot (a laptop screen, large fonts) it moves
+// the least it must, and never off the top or left edge; its size stays.
+QPoint Placed(const QRect &outer)
+{
+    const QScreen *screen = QGuiApplication::screenAt(outer.topLeft());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return outer.topLeft();
+    const QRect area = screen->availableGeometry();
+    return {std::max(std::min(outer.x(), area.x() + area.width() - outer.width()), area.x()),
+            std::max(std::min(outer.y(), area.y() + area.height() - outer.height()), area.y())};
+}
+
+} // namespace
 
 void TForm::Created()
 {
@@ -21,11 +42,13 @@ void TForm::Created()
         widget->setFont(font);
     }
 
+    // The layout's size is the outer one, frame included; the frame is
+    // taken off the inside once the window manager has made it.
+    outerSize_ = size();
     const QVariant left = property("Left");
     const QVariant top = property("Top");
     if (left.isValid() && top.isValid())
-        move(left.toInt(), top.toInt());
-    outerSize_ = size();
+        move(Placed({QPoint(left.toInt(), top.toInt()), outerSize_}));
 
     // Components may refer to each other by name, so none finishes before
     // all of them exist.
@@ -85,16 +108,32 @@ void TForm::closeEvent(QCloseEvent *event)
 void TForm::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (!fitted_) {
-        fitted_ = true;
-        // The window manager adds its frame only after the window is mapped.
-        QTimer::singleShot(0, this, &TForm::FitOuterSize);
-    }
+    FitOuterSize();
+}
+
+void TForm::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    FitOuterSize();
+}
+
+void TForm::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    FitOuterSize();
 }
 
 void TForm::FitOuterSize()
 {
+    // A window manager frames the window only after it is mapped, and
+    // reframes it by moving it; the first move or resize that shows a frame
+    // is the moment to give the frame its room. Once is enough: later
+    // frames (maximised, say) belong to the user.
+    if (fitted_ || !outerSize_.isValid() || !isVisible())
+        return;
     const QSize frame = frameGeometry().size() - size();
-    if (outerSize_.isValid() && (frame.width() > 0 || frame.height() > 0))
-        resize(outerSize_ - frame);
+    if (frame.width() <= 0 && frame.height() <= 0)
+        return;
+    fitted_ = true;
+    resize(outerSize_ - frame);
 }
