@@ -1,9 +1,10 @@
 #include "Unit1.h"
 
+#include "frame.h"
 #include "hex_codec.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <string_view>
 
 TForm1 *Form1 = nullptr;
 
@@ -96,26 +97,12 @@ void TForm1::FormClose()
 
 void TForm1::Button2Click()
 {
-    CommPort2->PutString("Bizzard");
-    CommPort2->PutChar('?');
-    // Room for any 32-bit value, not just the field's 0..32000: eight digits
-    // and the terminator.
-    char digits[9];
-    std::snprintf(digits, sizeof digits, "%04X", unsigned(TData->GetValue()));
-    for (int i = 0; i < 4; ++i)
-        CommPort2->PutChar(digits[i]);
+    PutFrame(*CommPort2, TData->GetValue());
 }
 
 void TForm1::CommPort1DataReceived()
 {
-    // More than four waiting means the four digits after a "?" are already
-    // here, so the reads below never wait for the line.
-    while (CommPort1->GetInBuffUsed() > 4) {
-        if (CommPort1->GetChar() != '?')
-            continue;
-        char digits[4];
-        for (char &digit : digits)
-            digit = CommPort1->GetChar();
-        RData->SetText(IntToStr(DecodeHex4(digits)));
-    }
+    TakeFrames(*CommPort1, [this](std::int32_t value, std::string_view) {
+        RData->SetText(IntToStr(value));
+    });
 }
