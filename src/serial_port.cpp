@@ -36,7 +36,7 @@ void TCommPort::SetOpen(bool open)
     lastError_.clear();
     lastErrorKind_ = QSerialPort::NoError;
     lost_ = false;
-    const ComRoute route = RouteCom(comNumber_);
+    const ComRoute route = path_.isEmpty() ? RouteCom(comNumber_) : RoutePath(path_);
     device_ = route.device;
     if (route.device.isEmpty()) {
         Fail(QSerialPort::DeviceNotFoundError,

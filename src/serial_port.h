@@ -23,6 +23,10 @@ public:
 
     int GetComNumber() const { return comNumber_; }
     void SetComNumber(int number) { comNumber_ = number; }
+    // A device to open by its path instead of by the COM number; empty (as
+    // made) means the number.
+    QString GetPath() const { return path_; }
+    void SetPath(const QString &path) { path_ = path; }
     int GetBaud() const { return baud_; }
     void SetBaud(int baud) { baud_ = baud; }
     int GetDataBits() const { return dataBits_; }
@@ -63,6 +67,7 @@ private:
 
     QSerialPort *serial_;
     int comNumber_ = 2;
+    QString path_;
     int baud_ = 9600;
     int dataBits_ = 8;
     std::vector<char> input_;

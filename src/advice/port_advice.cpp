@@ -33,6 +33,12 @@ QString Com(int number)
     return QStringLiteral("COM%1").arg(number);
 }
 
+// What to do once the cause is gone: in the window, what Open Ports does.
+QString Retry(const FailureFacts &facts, const QString &inWindow)
+{
+    return facts.retry.isEmpty() ? inWindow : facts.retry;
+}
+
 QString WithStop(const QString &sentence)
 {
     return sentence.endsWith(QLatin1Char('.')) ? sentence : sentence + QLatin1Char('.');
@@ -47,9 +53,20 @@ QString BestCandidate(const QStringList &devices)
     return devices.value(0, QStringLiteral("/dev/serial/by-id/..."));
 }
 
+QString PresentDevices(const QStringList &devices)
+{
+    if (devices.isEmpty())
+        return QStringLiteral("No USB serial device is present now (none of /dev/ttyUSB*, "
+                              "/dev/ttyACM*, /dev/serial/by-id/*): is the adapter plugged in?");
+    return QStringLiteral("Serial devices present now: %1.").arg(devices.join(QStringLiteral(", ")));
+}
+
 QStringList MissingAdvice(const FailureFacts &facts, const QString &home)
 {
     const RouteFacts &route = facts.route;
+    // A path leads nowhere else, and no link of ours can mend it.
+    if (!route.path.isEmpty())
+        return {PresentDevices(facts.serialDevices)};
     const QString link = ShortPath(route.link, home);
     QStringList lines;
     if (route.link.isEmpty())
@@ -58,11 +75,7 @@ QStringList MissingAdvice(const FailureFacts &facts, const QString &home)
     else
         lines << QStringLiteral("%1 leads to %2 through %3.").arg(Com(route.number), route.device, link);
 
-    if (facts.serialDevices.isEmpty())
-        lines << QStringLiteral("No USB serial device is present now (none of /dev/ttyUSB*, "
-                                "/dev/ttyACM*, /dev/serial/by-id/*): is the adapter plugged in?");
-    else
-        lines << QStringLiteral("Serial devices present now: %1.").arg(facts.serialDevices.join(QStringLiteral(", ")));
+    lines << PresentDevices(facts.serialDevices);
 
     const QString target = route.link.isEmpty()
         ? ShortPath(facts.linkFolder + QStringLiteral("/com%1").arg(route.number), home)
@@ -101,12 +114,14 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
 {
     const RouteFacts &route = facts.route;
     QStringList lines;
+    const QString named = route.path.isEmpty() ? Com(route.number) : route.path;
+    const QString lost = facts.lost ? QStringLiteral(" went away") : QString();
     if (route.device.isEmpty())
         lines << WithStop(facts.reason);
+    else if (named == route.device)
+        lines << QStringLiteral("%1%2: %3").arg(named, lost, WithStop(facts.reason));
     else
-        lines << QStringLiteral("%1 (%2)%3: %4")
-                     .arg(Com(route.number), route.device,
-                          facts.lost ? QStringLiteral(" went away") : QString(), WithStop(facts.reason));
+        lines << QStringLiteral("%1 (%2)%3: %4").arg(named, route.device, lost, WithStop(facts.reason));
 
     switch (Classify(facts)) {
     case Trouble::NoPort:
@@ -114,7 +129,8 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
         break;
     case Trouble::Busy:
         lines << QStringLiteral("Another program holds this port (a terminal program, a modem "
-                                "manager, another comloop). Close it, then press Open Ports again.")
+                                "manager, another comloop). Close it, then %1.")
+                     .arg(Retry(facts, QStringLiteral("press Open Ports again")))
               << QStringLiteral("To see which one: fuser -v %1").arg(route.device);
         break;
     case Trouble::Denied:
@@ -127,12 +143,16 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
         break;
     case Trouble::Vanished:
         lines << QStringLiteral("Was the adapter unplugged, or the cable ended? Plug it in again (or make "
-                                "the cable again under the same link), then press Open Ports: it opens "
-                                "this side again with the same number.");
+                                "the cable again under the same link), then %1.")
+                     .arg(Retry(facts, QStringLiteral("press Open Ports: it opens this side again with the "
+                                                      "same number")));
         break;
     case Trouble::NotSerial:
-        lines << QStringLiteral("This does not look like a serial port: check where %1 leads.")
-                     .arg(Com(route.number));
+        if (route.path.isEmpty())
+            lines << QStringLiteral("This does not look like a serial port: check where %1 leads.")
+                         .arg(Com(route.number));
+        else
+            lines << QStringLiteral("This does not look like a serial port: check the path.");
         break;
     }
     return lines.join(QLatin1Char('\n'));

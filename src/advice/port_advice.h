@@ -15,6 +15,9 @@ struct RouteFacts
     QString device;   // the device it leads to (a dangling link's target); empty: no port
     QString link;     // the comN link it goes through; empty: the built-in UART
     bool present = false; // the device exists
+    // The device as named instead of a number; empty: by number. Given its
+    // default here, so facts written without it are complete.
+    QString path{};
 };
 
 // Why a port failed, and what was around at that moment.
@@ -26,6 +29,10 @@ struct FailureFacts
     QStringList serialDevices; // USB, ACM and by-id devices present now
     QString linkFolder;        // where comN links live
     bool lost = false;         // an open port closed on its own, rather than an open failing
+    // What the person does once the cause is gone, where Open Ports is not
+    // at hand; empty: in the window. Given its default here, so facts
+    // written without it are complete.
+    QString retry{};
 };
 
 // Paths under the home folder are shown as "~/...", as a person types them.

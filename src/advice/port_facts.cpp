@@ -18,6 +18,12 @@ RouteFacts LookUpRoute(int number)
     return facts;
 }
 
+RouteFacts LookUpPath(const QString &path)
+{
+    const ComRoute route = RoutePath(path);
+    return {0, route.device, {}, QFileInfo::exists(route.device), path};
+}
+
 QStringList PresentSerialDevices()
 {
     const auto filters = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;

@@ -14,3 +14,6 @@ struct ComRoute
 
 QString ComLinkFolder();
 ComRoute RouteCom(int number);
+// A device named by its path instead of a number, such as a stable
+// /dev/serial/by-id/ name; a link is followed like a comN link.
+ComRoute RoutePath(const QString &path);

@@ -125,6 +125,21 @@ private slots:
                        "COM0 names no port: numbers start at 1")
             << QStringList{"COM0 names no port: numbers start at 1.\n", "from 1 up"}
             << QStringList{"ln -sfn", "usermod", "()"};
+        // Named by path from the command line: no COM number to speak of,
+        // no link to mend, and no button to press.
+        FailureFacts byIdBusy = Failure({0, "/dev/ttyUSB0", {}, true, "/dev/serial/by-id/usb-A"},
+                                        QSerialPort::PermissionError, "Device or resource busy");
+        byIdBusy.retry = QStringLiteral("run comloop-check again");
+        QTest::newRow("path, held by another program")
+            << byIdBusy
+            << QStringList{"/dev/serial/by-id/usb-A (/dev/ttyUSB0): Device or resource busy.\n",
+                           "Close it, then run comloop-check again."}
+            << QStringList{"COM0", "Open Ports"};
+        QTest::newRow("path to no device")
+            << Failure({0, "/dev/ttyUSB3", {}, false, "/dev/ttyUSB3"}, QSerialPort::DeviceNotFoundError,
+                       "No such file or directory", {"/dev/ttyUSB0"})
+            << QStringList{"/dev/ttyUSB3: No such file or directory.\nSerial devices present now: /dev/ttyUSB0."}
+            << QStringList{"COM0", "ln -sfn", "mkdir"};
         QTest::newRow("unplugged while open")
             << Failure(usb, QSerialPort::ResourceError, "Input/output error")
             << QStringList{"Input/output error.", "unplugged"} << QStringList{"usermod", busy};
