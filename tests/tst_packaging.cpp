@@ -101,7 +101,9 @@ private slots:
         const Outcome listing = Run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), deb_});
         QCOMPARE(listing.exitCode, 0);
         for (const QString &path : {QStringLiteral("./usr/bin/comloop"), "./usr/" + desktopEntry,
-                                    QStringLiteral("./usr/share/icons/hicolor/32x32/apps/comloop.png")})
+                                    QStringLiteral("./usr/share/icons/hicolor/32x32/apps/comloop.png"),
+                                    QStringLiteral("./usr/bin/comloop-check"),
+                                    QStringLiteral("./usr/share/man/man1/comloop-check.1.gz")})
             QVERIFY2(listing.output.contains(path), qPrintable(path));
         // Nothing of the build or the tests leaks in.
         QVERIFY2(!listing.output.contains(QStringLiteral("tst_")), qPrintable(listing.output));

@@ -76,17 +76,25 @@ QByteArray PtyEnd::Drain(int ms)
     return out;
 }
 
-Bridge::Bridge(PtyEnd &from, PtyEnd &to)
-    : to_(to), notifier_(std::make_unique<QSocketNotifier>(from.FarSide(), QSocketNotifier::Read))
+Bridge::Bridge(PtyEnd &from, PtyEnd &to, LineFault fault)
+    : to_(to), fault_(std::move(fault)),
+      notifier_(std::make_unique<QSocketNotifier>(from.FarSide(), QSocketNotifier::Read))
 {
     const int fd = from.FarSide();
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this, fd] {
         char buffer[4096];
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0)
-            to_.Write(QByteArray(buffer, n));
-        else if (n == 0 || errno != EAGAIN)
+        if (n > 0) {
+            QByteArray out(buffer, n);
+            if (fault_) {
+                out.clear();
+                for (ssize_t i = 0; i < n; ++i)
+                    out += fault_(carried_++, buffer[i]);
+            }
+            to_.Write(out);
+        } else if (n == 0 || errno != EAGAIN) {
             notifier_->setEnabled(false);
+        }
     });
 }
 

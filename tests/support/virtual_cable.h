@@ -37,15 +37,22 @@ private:
     QString device_;
 };
 
+// What a faulty cable makes of the byte at `index` of all it has carried:
+// nothing, another byte, or the byte itself.
+using LineFault = std::function<QByteArray(qint64 index, char byte)>;
+
 // Copies everything that comes out of one end into the other, so a port
-// pair opened on the two ends talks as over a real crossed cable.
+// pair opened on the two ends talks as over a real crossed cable; with a
+// fault, as over a bad one.
 class Bridge : public QObject
 {
 public:
-    Bridge(PtyEnd &from, PtyEnd &to);
+    Bridge(PtyEnd &from, PtyEnd &to, LineFault fault = {});
 
 private:
     PtyEnd &to_;
+    LineFault fault_;
+    qint64 carried_ = 0;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -1,0 +1,109 @@
+#include "check_options.h"
+
+#include "check_line.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace {
+
+// What the options list cannot say: how ports are named, what is sent, how
+// a frame is judged, and what a script gets back.
+const char *const kDetails = R"(
+A COM number N (3 or COM3) leads where it leads in the comloop window: to
+the device the link ~/.config/comloop/comN points to ($XDG_CONFIG_HOME
+instead of ~/.config when set), else to the built-in UART /dev/ttyS<N-1>.
+A path (it has a slash) names the device itself. Both ports run at 9600
+baud, 8 data bits, no parity, 1 stop bit, no flow control.
+
+Each frame is the window's 12 bytes: "Bizzard?" and the value as four
+upper-case hex digits. Frame n always carries the same value, so a run can
+be repeated byte for byte; every 16 frames put each hex digit on each of the
+three low places and 0 to 7 on the top one, within 0..32000. A frame goes
+out when the one before has been settled:
+  received  the next value found at MASTER is the value sent
+  wrong     the next value found is another one (the line shows it)
+  missing   no value within the timeout (default 125 ms, ten times the
+            12.5 ms a frame takes at 9600 8N1)
+MASTER finds frames as the window does: by the "?" marker, taking the four
+bytes after it as the digits. One line is printed per problem; on a terminal
+a progress line shows during long runs. The summary gives the counts, the
+round trip (median and maximum) and the byte rate at MASTER against the
+line's nominal 960 B/s.
+
+Ctrl-C (INT) or TERM ends the run early: the summary covers the frames
+settled so far, and the ports close, which removes their locks.
+
+Exit status:
+  0  frames were checked and every one came back intact
+  1  a frame came back wrong or went missing, or none was checked
+  2  a port could not be opened or was lost during the run, or the
+     arguments are wrong
+)";
+
+bool ParsePort(const QString &argument, PortName *port)
+{
+    static const QRegularExpression number(QStringLiteral("^(?:COM)?([0-9]+)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch match = number.match(argument); match.hasMatch()) {
+        bool ok = false;
+        port->number = match.captured(1).toInt(&ok);
+        return ok;
+    }
+    port->path = argument;
+    return argument.contains(QLatin1Char('/'));
+}
+
+CheckRequest Wrong(const QString &text)
+{
+    return {CheckRequest::Wrong, {}, text};
+}
+
+} // namespace
+
+CheckRequest ParseCheckArguments(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Tests a serial link from a script: sends measurement frames from SLAVE,\n"
+                       "checks what arrives at MASTER, and ends with a summary and an exit status."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption frames({QStringLiteral("n"), QStringLiteral("frames")},
+                                    QStringLiteral("Send <N> frames (default 100)."), QStringLiteral("N"),
+                                    QStringLiteral("100"));
+    const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")},
+                                     QStringLiteral("Count a frame missing after <MS> milliseconds "
+                                                    "(default %1).").arg(kDefaultTimeoutMs),
+                                     QStringLiteral("MS"), QString::number(kDefaultTimeoutMs));
+    parser.addOptions({frames, timeout});
+    parser.addPositionalArgument(QStringLiteral("MASTER"),
+                                 QStringLiteral("The port that receives: a COM number or a device path."));
+    parser.addPositionalArgument(QStringLiteral("SLAVE"),
+                                 QStringLiteral("The port that sends: a COM number or a device path."));
+
+    if (!parser.parse(arguments))
+        return Wrong(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+        return {CheckRequest::Help, {}, parser.helpText() + QLatin1String(kDetails)};
+    if (parser.isSet(version))
+        return {CheckRequest::Version, {}, QStringLiteral("comloop-check %1\n").arg(QStringLiteral(COMLOOP_VERSION))};
+
+    const QStringList ports = parser.positionalArguments();
+    if (ports.size() != 2)
+        return Wrong(QStringLiteral("give two ports, MASTER and SLAVE (for example: 3 4)"));
+    CheckOptions options;
+    for (const auto &[argument, port] : {std::pair{ports[0], &options.master}, std::pair{ports[1], &options.slave}})
+        if (!ParsePort(argument, port))
+            return Wrong(QStringLiteral("\"%1\" is neither a COM number nor a device path "
+                                        "(a path has a slash, as in /dev/ttyUSB0)").arg(argument));
+
+    bool ok = false;
+    options.frames = parser.value(frames).toLongLong(&ok);
+    if (!ok || options.frames < 1)
+        return Wrong(QStringLiteral("--frames wants a whole number from 1 up, not \"%1\"").arg(parser.value(frames)));
+    options.timeoutMs = parser.value(timeout).toInt(&ok);
+    if (!ok || options.timeoutMs < 1)
+        return Wrong(QStringLiteral("--timeout wants milliseconds from 1 up, not \"%1\"").arg(parser.value(timeout)));
+    return {CheckRequest::Run, options, {}};
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// One side of the link as named on the command line.
+struct PortName
+{
+    int number = 0; // a COM number, mapped as the window maps it
+    QString path;   // or, when not empty, the device itself
+};
+
+struct CheckOptions
+{
+    PortName master;
+    PortName slave;
+    qint64 frames = 100;
+    int timeoutMs = 0;
+};
+
+// What the command line asks for: a run, or a text to print before leaving.
+struct CheckRequest
+{
+    enum Kind { Run, Help, Version, Wrong };
+    Kind kind = Run;
+    CheckOptions options;
+    QString text; // the help, the version, or what is wrong with the arguments
+};
+
+// `arguments` as QCoreApplication gives them, the program first.
+CheckRequest ParseCheckArguments(const QStringList &arguments);

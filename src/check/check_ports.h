@@ -1,0 +1,19 @@
+#pragma once
+
+#include "check_options.h"
+
+#include <QString>
+
+class TCommPort;
+
+// The ports of a run, opened and explained the way the window does it, in
+// the words of its tooltips.
+
+// Where a side leads, for the head of the output.
+QString DescribePort(const PortName &name);
+// Whether both sides lead to one device, which could only fail as "busy".
+bool SamePort(const PortName &a, const PortName &b);
+// Opens the port on the named device; false when it would not.
+bool OpenPort(TCommPort &port, const PortName &name);
+// Why the port failed, last time it did, and what to do about it.
+QString PortAdvice(const TCommPort &port);
