@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <memory>
 #include <set>
 
 Q_DECLARE_METATYPE(LineFault)
@@ -70,7 +71,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments"); // "{master}", "{slave}": the devices' paths
         QTest::addColumn<LineFault>("fault");
-        QTest::addColumn<int>("interruptMs"); // Ctrl-C this long after the start; 0: never
+        QTest::addColumn<QString>("midway"); // "Ctrl-C", or "unplug" the master's cable, once running
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("says"); // standard output and error
 
@@ -78,44 +79,46 @@ private slots:
         // into missing frames.
         const QStringList slow{QStringLiteral("--timeout"), QStringLiteral("2000")};
         QTest::newRow("sound cable, COM numbers")
-            << QStringList{"3", "4", "--frames", "40"} + slow << LineFault() << 0 << 0
+            << QStringList{"3", "4", "--frames", "40"} + slow << LineFault() << "" << 0
             << QStringList{"master: COM3 → ", "sent 40, received 40, wrong 0, missing 0", "round trip: median"};
         QTest::newRow("sound cable, device paths")
-            << QStringList{"{master}", "{slave}", "-n", "20"} + slow << LineFault() << 0 << 0
+            << QStringList{"{master}", "{slave}", "-n", "20"} + slow << LineFault() << "" << 0
             << QStringList{"sent 20, received 20, wrong 0, missing 0"};
         QTest::newRow("a digit corrupted now and then")
-            << QStringList{"3", "4", "-n", "20"} + slow << Faulty(10, 3, 7, Flipped) << 0 << 1
+            << QStringList{"3", "4", "-n", "20"} + slow << Faulty(10, 3, 7, Flipped) << "" << 1
             << QStringList{"sent 20, received 17, wrong 3, missing 0",
                            "frame 4: wrong value: sent 7827 (1E93), got 7811 (1E83)",
                            "frame 18: wrong value: sent 15601 (3CF1), got 15361 (3CG1)"};
         // What is left of a lost frame must not cost the next one too.
         QTest::newRow("a digit lost now and then")
-            << QStringList{"3", "4", "-n", "20", "-t", "500"} << Faulty(9, 3, 10, Lost) << 0 << 1
+            << QStringList{"3", "4", "-n", "20", "-t", "500"} << Faulty(9, 3, 10, Lost) << "" << 1
             << QStringList{"sent 20, received 18, wrong 0, missing 2",
                            "frame 4: missing: nothing came back within 500 ms", "frame 14: missing"};
         // "Bi?zard?1E93" reads as a frame "zard", then the real one: late,
         // and no fault of the frame after it.
         QTest::newRow("a marker inside the preamble")
-            << QStringList{"3", "4", "-n", "20"} + slow << Faulty(2, 3, 100, Marker) << 0 << 1
+            << QStringList{"3", "4", "-n", "20"} + slow << Faulty(2, 3, 100, Marker) << "" << 1
             << QStringList{"sent 20, received 19, wrong 1, missing 0",
                            "frame 4: wrong value: sent 7827 (1E93), got 0 (zard)", "frame 4: came after all"};
-        QTest::newRow("Ctrl-C")
-            << QStringList{"3", "4", "-n", "100000000"} + slow << LineFault() << 700 << 0
-            << QStringList{"interrupted after ", "wrong 0, missing 0\nround trip"};
+        const QStringList endless = QStringList{"3", "4", "-n", "100000000"} + slow;
+        QTest::newRow("Ctrl-C") << endless << LineFault() << "Ctrl-C" << 0
+                                << QStringList{"interrupted after ", "wrong 0, missing 0\nround trip"};
+        QTest::newRow("master unplugged") << endless << LineFault() << "unplug" << 2
+                                          << QStringList{"master: the port was lost during the run", "sent "};
         QTest::newRow("a port that is not there")
-            << QStringList{"3", "9"} << LineFault() << 0 << 2
+            << QStringList{"3", "9"} << LineFault() << "" << 2
             << QStringList{"slave: The port can not open\nCOM9 (/dev/ttyUSB97): No such file or directory.",
                            "ln -sfn"};
         QTest::newRow("one port twice")
-            << QStringList{"3", "{master}"} << LineFault() << 0 << 2 << QStringList{"lead to the same device"};
-        QTest::newRow("one port only") << QStringList{"3"} << LineFault() << 0 << 2
+            << QStringList{"3", "{master}"} << LineFault() << "" << 2 << QStringList{"lead to the same device"};
+        QTest::newRow("one port only") << QStringList{"3"} << LineFault() << "" << 2
                                        << QStringList{"give two ports", "--help"};
     }
     void run()
     {
         QFETCH(QStringList, arguments);
         QFETCH(LineFault, fault);
-        QFETCH(int, interruptMs);
+        QFETCH(QString, midway);
         QFETCH(int, status);
         QFETCH(QStringList, says);
 
@@ -126,7 +129,7 @@ private slots:
         links.Map(4, slave.Device());
         links.Map(9, QStringLiteral("/dev/ttyUSB97"));
         QByteArray line;
-        Bridge cable(slave, master, [&](qint64 index, char byte) {
+        auto cable = std::make_unique<Bridge>(slave, master, [&](qint64 index, char byte) {
             line += byte;
             return fault ? fault(index, byte) : QByteArray(1, byte);
         });
@@ -136,12 +139,16 @@ private slots:
         QProcess check;
         check.start(QStringLiteral(CHECK_BINARY), arguments);
         QVERIFY(check.waitForStarted());
-        if (interruptMs > 0) {
-            QTest::qWait(interruptMs);
+        if (!midway.isEmpty())
+            QTest::qWait(700);
+        if (midway == QStringLiteral("Ctrl-C")) {
             ::kill(pid_t(check.processId()), SIGINT);
+        } else if (midway == QStringLiteral("unplug")) {
+            cable.reset();
+            master.HangUp();
         }
         // The loop runs meanwhile: it carries the cable.
-        QVERIFY(WaitFor([&] { return check.state() == QProcess::NotRunning; }, 60000));
+        QVERIFY(WaitFor([&] { return check.state() == QProcess::NotRunning; }, 30000));
         const QString said = QString::fromUtf8(check.readAllStandardOutput() + check.readAllStandardError());
         QCOMPARE(check.exitStatus(), QProcess::NormalExit);
         QVERIFY2(check.exitCode() == status, qPrintable(said));
@@ -151,7 +158,7 @@ private slots:
         QVERIFY(!said.contains(QLatin1Char('\r')));
         QVERIFY(!QFile::exists(LockPath(master.Device())));
         QVERIFY(!QFile::exists(LockPath(slave.Device())));
-        if (status == 0 && interruptMs == 0)
+        if (status == 0 && midway.isEmpty())
             VerifyFrames(line);
     }
 };

@@ -22,6 +22,10 @@ PtyEnd::PtyEnd()
         throw std::runtime_error("openpty failed");
     device_ = QString::fromLocal8Bit(name);
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // A program the test starts must not hold the cable too: it would keep
+    // the line up after HangUp.
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
 }
 
 PtyEnd::~PtyEnd()
