@@ -23,6 +23,9 @@ import tty
 
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build-bench")
 COMLOOP = os.path.join(BUILD, "comloop")
+CHECK = os.path.join(BUILD, "comloop-check")
+VIRTUAL_CABLE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                             "scripts", "virtual-cable")
 BARE = os.path.join(BUILD, "bench", "bare_window")
 BARE_CAPTION = "bare window with one caption"
 BARE_TICKING = "bare window with a caption counting seconds"
@@ -32,6 +35,10 @@ START_RUNS = 11
 IDLE_SECONDS = 60
 FLOOD_SECONDS = 5
 CLICKS = 25
+CHECK_RUNS = 3
+CHECK_FRAMES = 2000
+# What 9600 8N1 carries at most: 960 bytes a second, 12 to a frame.
+LINE_FRAMES_PER_SECOND = 80
 
 # Client-area positions of the controls the benchmark clicks or looks at.
 OPEN_PORTS = (240 + 105 // 2, 48 + 25 // 2)
@@ -386,6 +393,32 @@ class Bench:
         cable.close()
         return rate
 
+    def check_rate(self):
+        """comloop-check over the virtual cable users get (scripts/virtual-cable,
+        socat between two pseudo-terminals) as COM5 and COM6: frames per
+        second and the round trip, medians over CHECK_RUNS runs."""
+        cable = subprocess.Popen([VIRTUAL_CABLE, "5", "6"], env=self.env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        links = [os.path.join(self.home, "comloop", f"com{n}") for n in (5, 6)]
+        try:
+            deadline = time.monotonic() + 10
+            while not all(os.path.islink(link) for link in links):
+                if time.monotonic() > deadline or cable.poll() is not None:
+                    raise RuntimeError("the virtual cable did not come up")
+                time.sleep(0.05)
+            rates, trips = [], []
+            for _ in range(CHECK_RUNS):
+                out = subprocess.run([CHECK, "--frames", str(CHECK_FRAMES), "5", "6"], env=self.env,
+                                     capture_output=True, text=True, timeout=120)
+                if out.returncode != 0:
+                    raise RuntimeError("comloop-check failed on the virtual cable:\n" + out.stdout + out.stderr)
+                summary = out.stdout.split()
+                rates.append(float(summary[summary.index("frames/s") - 1]))
+                trips.append(float(summary[summary.index("median") + 1]))
+            return statistics.median(rates), statistics.median(trips)
+        finally:
+            stop(cable)
+
     def rdata_latency(self):
         out = subprocess.run([RDATA_PROBE, "50"], env=self.env, capture_output=True,
                              text=True, timeout=60, check=True).stdout
@@ -419,6 +452,7 @@ def main():
             slave.close()
         cat_rate = bench.cat_flood()
         rdata_ms = bench.rdata_latency()
+        check_fps, check_trip_ms = bench.check_rate()
     finally:
         bench.close()
 
@@ -456,6 +490,11 @@ def main():
             f"{click_ms:.2f} ms", "-", "-", "< 5 ms", click_ms < 5),
         row("latency: frame on the line to RData painted, median of 50 (in-process probe)",
             f"{rdata_ms:.2f} ms", "-", "-", "< 5 ms", rdata_ms < 5),
+        row(f"comloop-check on the pty cable: {CHECK_FRAMES} frames, median of {CHECK_RUNS} runs",
+            f"{check_fps:.0f} frames/s (round trip {check_trip_ms:.2f} ms)",
+            f"{LINE_FRAMES_PER_SECOND} frames/s (a 9600 8N1 line)",
+            f"{check_fps / LINE_FRAMES_PER_SECOND:.0f}",
+            f">= {LINE_FRAMES_PER_SECOND} frames/s", check_fps >= LINE_FRAMES_PER_SECOND),
     ]
     print("\n".join(rows))
     load = os.getloadavg()
