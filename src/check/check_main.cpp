@@ -65,7 +65,8 @@ int main(int argc, char **argv)
     for (const Side &side : sides) {
         if (OpenPort(*side.port, side.named))
             continue;
-        Complain(QStringLiteral("%1: The port can not open\n%2").arg(QLatin1String(side.name), PortAdvice(*side.port)));
+        Complain(QStringLiteral("%1: The port can not open\n%2")
+                     .arg(QLatin1String(side.name), PortAdvice(*side.port)));
         opened = false;
     }
     if (!opened)

@@ -5,6 +5,8 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
+#include <optional>
+
 namespace {
 
 // What the options list cannot say: how ports are named, what is sent, how
@@ -41,17 +43,18 @@ Exit status:
      arguments are wrong
 )";
 
-bool ParsePort(const QString &argument, PortName *port)
+std::optional<PortName> ParsePort(const QString &argument)
 {
     static const QRegularExpression number(QStringLiteral("^(?:COM)?([0-9]+)$"),
                                            QRegularExpression::CaseInsensitiveOption);
     if (const QRegularExpressionMatch match = number.match(argument); match.hasMatch()) {
         bool ok = false;
-        port->number = match.captured(1).toInt(&ok);
-        return ok;
+        const int value = match.captured(1).toInt(&ok);
+        return ok ? std::optional(PortName{value, {}}) : std::nullopt;
     }
-    port->path = argument;
-    return argument.contains(QLatin1Char('/'));
+    if (argument.contains(QLatin1Char('/')))
+        return PortName{0, argument};
+    return std::nullopt;
 }
 
 CheckRequest Wrong(const QString &text)
@@ -87,23 +90,27 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
         return {CheckRequest::Help, {}, parser.helpText() + QLatin1String(kDetails)};
     if (parser.isSet(version))
-        return {CheckRequest::Version, {}, QStringLiteral("comloop-check %1\n").arg(QStringLiteral(COMLOOP_VERSION))};
+        return {CheckRequest::Version, {}, QStringLiteral("comloop-check " COMLOOP_VERSION "\n")};
 
     const QStringList ports = parser.positionalArguments();
     if (ports.size() != 2)
         return Wrong(QStringLiteral("give two ports, MASTER and SLAVE (for example: 3 4)"));
-    CheckOptions options;
-    for (const auto &[argument, port] : {std::pair{ports[0], &options.master}, std::pair{ports[1], &options.slave}})
-        if (!ParsePort(argument, port))
-            return Wrong(QStringLiteral("\"%1\" is neither a COM number nor a device path "
-                                        "(a path has a slash, as in /dev/ttyUSB0)").arg(argument));
+    const std::optional<PortName> master = ParsePort(ports[0]);
+    const std::optional<PortName> slave = ParsePort(ports[1]);
+    if (!master || !slave)
+        return Wrong(QStringLiteral("\"%1\" is neither a COM number nor a device path "
+                                    "(a path has a slash, as in /dev/ttyUSB0)")
+                         .arg(master ? ports[1] : ports[0]));
+    CheckOptions options{*master, *slave};
 
     bool ok = false;
     options.frames = parser.value(frames).toLongLong(&ok);
     if (!ok || options.frames < 1)
-        return Wrong(QStringLiteral("--frames wants a whole number from 1 up, not \"%1\"").arg(parser.value(frames)));
+        return Wrong(QStringLiteral("--frames wants a whole number from 1 up, not \"%1\"")
+                         .arg(parser.value(frames)));
     options.timeoutMs = parser.value(timeout).toInt(&ok);
     if (!ok || options.timeoutMs < 1)
-        return Wrong(QStringLiteral("--timeout wants milliseconds from 1 up, not \"%1\"").arg(parser.value(timeout)));
+        return Wrong(QStringLiteral("--timeout wants milliseconds from 1 up, not \"%1\"")
+                         .arg(parser.value(timeout)));
     return {CheckRequest::Run, options, {}};
 }
