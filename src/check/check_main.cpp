@@ -81,7 +81,7 @@ int main(int argc, char **argv)
                      [&check] { check.Stop(TLinkCheck::End::Interrupted); });
     for (const Side &side : sides) {
         // The port has closed itself on the error, so the run cannot go on.
-        QObject::connect(side.port, &TCommPort::OnFailure, &check, [&check, side] {
+        QObject::connect(side.port, &TCommPort::OnLost, &check, [&check, side] {
             Complain(QStringLiteral("%1: the port was lost during the run\n%2")
                          .arg(QLatin1String(side.name), PortAdvice(*side.port)));
             check.Stop(TLinkCheck::End::PortLost);

@@ -48,6 +48,7 @@ QString PortAdvice(const TCommPort &port)
     facts.reason = port.GetLastError();
     facts.serialDevices = PresentSerialDevices();
     facts.linkFolder = ComLinkFolder();
+    facts.lost = port.GetLost();
     facts.retry = QStringLiteral("run comloop-check again");
     return FailureHint(facts, QDir::homePath());
 }
