@@ -139,8 +139,11 @@ private slots:
         QProcess check;
         check.start(QStringLiteral(CHECK_BINARY), arguments);
         QVERIFY(check.waitForStarted());
-        if (!midway.isEmpty())
-            QTest::qWait(700);
+        if (!midway.isEmpty()) {
+            // Midway: once the ports are open and frames have had a while.
+            QVERIFY(WaitFor([&] { return check.peek(4096).contains("slave: "); }, 30000));
+            QTest::qWait(300);
+        }
         if (midway == QStringLiteral("Ctrl-C")) {
             ::kill(pid_t(check.processId()), SIGINT);
         } else if (midway == QStringLiteral("unplug")) {
