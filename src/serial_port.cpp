@@ -1,7 +1,6 @@
 #include "serial_port.h"
 
 #include "com_map.h"
-#include "port_lock.h"
 
 #include <cstring>
 
@@ -36,6 +35,7 @@ void TCommPort::SetOpen(bool open)
     lastError_.clear();
     lastErrorKind_ = QSerialPort::NoError;
     lost_ = false;
+    lock_ = {};
     const ComRoute route = path_.isEmpty() ? RouteCom(comNumber_) : RoutePath(path_);
     device_ = route.device;
     if (route.device.isEmpty()) {
@@ -44,9 +44,9 @@ void TCommPort::SetOpen(bool open)
         return;
     }
 
-    if (const LockOwner owner = ForeignLockOwner(route.device); owner.pid) {
-        Fail(QSerialPort::PermissionError,
-             tr("%1 is locked by process %2 (%3)").arg(route.device).arg(owner.pid).arg(owner.name));
+    lock_ = CheckLock(route.device);
+    if (lock_.state != PortLock::Free) {
+        Fail(QSerialPort::PermissionError, LockReason(route.device, lock_));
         return;
     }
 

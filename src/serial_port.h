@@ -1,5 +1,7 @@
 #pragma once
 
+#include "port_lock.h"
+
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -49,6 +51,8 @@ public:
     QString GetLastError() const { return lastError_; }
     QSerialPort::SerialPortError GetLastErrorKind() const { return lastErrorKind_; }
     bool GetLost() const { return lost_; }
+    // What the look at the device's lock found on the last open.
+    const PortLock &GetLock() const { return lock_; }
 
 signals:
     void OnDataReceived(int count);
@@ -78,4 +82,5 @@ private:
     QString lastError_;
     QSerialPort::SerialPortError lastErrorKind_ = QSerialPort::NoError;
     bool lost_ = false;
+    PortLock lock_;
 };

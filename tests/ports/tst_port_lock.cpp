@@ -2,12 +2,18 @@
 #include "window_on_cable.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -120,6 +126,87 @@ private slots:
         QVERIFY(!QFile::exists(LockPath(device)));
         Click(form_->Button1);
         VerifyOpenState();
+    }
+
+    // Whatever anyone put where the master's lock goes (the lock folder is
+    // everybody's): the open fails at once and says which file is wrong and
+    // how, or goes ahead where the lock is stale. Nothing hangs, spins or
+    // reads without end, and no port is opened from under a live owner.
+    void plantedLockFile_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<QString>("says"); // empty: the lock is stale and the port opens
+        QTest::newRow("a named pipe") << "fifo" << "is a named pipe";
+        QTest::newRow("a link to /dev/zero") << "zero" << "is a symbolic link to /dev/zero";
+        QTest::newRow("a 1 GiB sparse file") << "sparse" << "is 1 GiB long";
+        QTest::newRow("a directory") << "directory" << "is a directory";
+        QTest::newRow("a dangling link") << "dangling" << "is a symbolic link to /nonexistent/comloop";
+        QTest::newRow("garbage") << "garbage" << "names no process (\"garbage?\")";
+        QTest::newRow("a process number too large, two minutes old") << "large pid" << "";
+        QTest::newRow("minicom's lock of an ended program") << "minicom" << "";
+        QTest::newRow("a device name too long for a lock") << "long name" << "a file name holds at most 255";
+    }
+    void plantedLockFile()
+    {
+        QFETCH(QString, planted);
+        QFETCH(QString, says);
+        const QString device = master_->Device();
+        const QString lock = LockPath(device);
+        // Once the port is open the lock is its own, and goes when it closes.
+        const auto removePlanted = qScopeGuard([&] {
+            if (!form_->CommPort1->GetOpen() && !QDir().rmdir(lock))
+                QFile::remove(lock);
+        });
+        QTemporaryDir longNames;
+        if (planted == QStringLiteral("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0644), 0);
+        } else if (planted == QStringLiteral("zero")) {
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), lock));
+        } else if (planted == QStringLiteral("sparse")) {
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(1) << 30));
+        } else if (planted == QStringLiteral("directory")) {
+            QVERIFY(QDir().mkdir(lock));
+        } else if (planted == QStringLiteral("dangling")) {
+            QVERIFY(QFile::link(QStringLiteral("/nonexistent/comloop"), lock));
+        } else if (planted == QStringLiteral("garbage")) {
+            WriteLock(device, "garbage\x01\n");
+        } else if (planted == QStringLiteral("large pid")) {
+            // 2^32 + 1: cut down to a pid_t it would be 1, which always runs.
+            WriteLock(device, "4294967297\n");
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-120), QFileDevice::FileModificationTime));
+        } else if (planted == QStringLiteral("minicom")) {
+            WriteLock(device, QByteArray::number(DeadPid()).rightJustified(10, ' ') + " minicom root\n");
+        } else {
+            const QString file = longNames.filePath(QString(250, QLatin1Char('x')));
+            QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+            links_->Map(3, file);
+        }
+
+        QElapsedTimer clock;
+        clock.start();
+        Click(form_->Button1);
+        const qint64 ms = clock.elapsed();
+        // A generous bound for two opens that take a few milliseconds: what
+        // it catches is a wait or a read without end.
+        QVERIFY2(ms < 100, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+        QVERIFY(form_->CommPort2->GetOpen());
+        const QString reason = form_->CommPort1->GetLastError();
+        if (says.isEmpty()) {
+            VerifyOpenState();
+            QFile own(lock);
+            QVERIFY(own.open(QIODevice::ReadOnly));
+            QCOMPARE(own.readLine().trimmed(), QByteArray::number(QCoreApplication::applicationPid()));
+            return;
+        }
+        QVERIFY(!form_->CommPort1->GetOpen());
+        QVERIFY(form_->Label1->isVisible());
+        QVERIFY2(reason.contains(says), qPrintable(reason));
+        QVERIFY2(reason.contains(planted == QStringLiteral("long name") ? form_->CommPort1->GetDevice() : lock),
+                 qPrintable(reason));
+        QVERIFY2(form_->Label1->toolTip().contains(reason), qPrintable(form_->Label1->toolTip()));
     }
 
     // A lock left by a program that is gone does not keep the port from

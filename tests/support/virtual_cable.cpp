@@ -132,7 +132,9 @@ void ComLinks::Map(int number, const QString &target)
 
 QString LockPath(const QString &device)
 {
-    return QStringLiteral("/var/lock/LCK..") + device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
+    // Named as the program names it: Debian's /var/lock is a link to /run/lock.
+    return QDir(QStringLiteral("/var/lock")).canonicalPath() + QStringLiteral("/LCK..")
+        + device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
 double ProcessCpuMs()
