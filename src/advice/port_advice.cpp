@@ -1,8 +1,12 @@
 #include "port_advice.h"
 
+#include "advice_words.h"
+
+#include <QRegularExpression>
+
 namespace {
 
-enum class Trouble { NoPort, Busy, Denied, Missing, Vanished, NotSerial };
+enum class Trouble { NoPort, Lock, Held, Busy, Denied, Missing, Vanished, NotSerial };
 
 Trouble Classify(const FailureFacts &facts)
 {
@@ -10,6 +14,16 @@ Trouble Classify(const FailureFacts &facts)
         return Trouble::NoPort;
     if (facts.lost)
         return Trouble::Vanished;
+    switch (facts.lock.state) {
+    case PortLock::Free:
+        break;
+    case PortLock::Held:
+        return Trouble::Held;
+    case PortLock::Unfit:
+    case PortLock::Stuck:
+    case PortLock::NameTooLong:
+        return Trouble::Lock;
+    }
     switch (facts.kind) {
     case QSerialPort::PermissionError:
         // Qt reports a lock held by another program, and a device opened for
@@ -28,29 +42,9 @@ Trouble Classify(const FailureFacts &facts)
     }
 }
 
-QString Com(int number)
-{
-    return QStringLiteral("COM%1").arg(number);
-}
-
-// What to do once the cause is gone: in the window, what Open Ports does.
-QString Retry(const FailureFacts &facts, const QString &inWindow)
-{
-    return facts.retry.isEmpty() ? inWindow : facts.retry;
-}
-
 QString WithStop(const QString &sentence)
 {
     return sentence.endsWith(QLatin1Char('.')) ? sentence : sentence + QLatin1Char('.');
-}
-
-// The stable by-id name is the better suggestion: it survives replugging.
-QString BestCandidate(const QStringList &devices)
-{
-    for (const QString &device : devices)
-        if (device.startsWith(QStringLiteral("/dev/serial/by-id/")))
-            return device;
-    return devices.value(0, QStringLiteral("/dev/serial/by-id/..."));
 }
 
 QString PresentDevices(const QStringList &devices)
@@ -67,26 +61,74 @@ QStringList MissingAdvice(const FailureFacts &facts, const QString &home)
     // A path leads nowhere else, and no link of ours can mend it.
     if (!route.path.isEmpty())
         return {PresentDevices(facts.serialDevices)};
-    const QString link = ShortPath(route.link, home);
     QStringList lines;
     if (route.link.isEmpty())
         lines << QStringLiteral("%1 has no link in %2, so it leads to the built-in port %3.")
                      .arg(Com(route.number), ShortPath(facts.linkFolder, home), route.device);
     else
-        lines << QStringLiteral("%1 leads to %2 through %3.").arg(Com(route.number), route.device, link);
+        lines << QStringLiteral("%1 leads to %2 through %3.")
+                     .arg(Com(route.number), route.device, ShortPath(route.link, home));
 
     lines << PresentDevices(facts.serialDevices);
 
-    const QString target = route.link.isEmpty()
-        ? ShortPath(facts.linkFolder + QStringLiteral("/com%1").arg(route.number), home)
-        : link;
     lines << QStringLiteral("To give %1 a device:").arg(Com(route.number))
-          << QStringLiteral("    mkdir -p %1").arg(ShortPath(facts.linkFolder, home))
-          << QStringLiteral("    ln -sfn %1 %2").arg(BestCandidate(facts.serialDevices), target);
+          << LinkCommands(facts, Candidate(facts.serialDevices), home) << ThenRetry(facts);
     return lines;
 }
 
 } // namespace
+
+QString Com(int number)
+{
+    return QStringLiteral("COM%1").arg(number);
+}
+
+QString Retry(const FailureFacts &facts, const QString &inWindow)
+{
+    return facts.retry.isEmpty() ? inWindow : facts.retry;
+}
+
+QString ThenRetry(const FailureFacts &facts)
+{
+    return QStringLiteral("then %1.").arg(Retry(facts, QStringLiteral("press Open Ports again")));
+}
+
+QString ShellWord(const QString &word)
+{
+    if (word.startsWith(QStringLiteral("~/")) && word.size() > 2)
+        return QStringLiteral("~/") + ShellWord(word.mid(2));
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:@%+=,~-]+$"));
+    if (plain.match(word).hasMatch())
+        return word;
+    return QLatin1Char('\'') + QString(word).replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
+}
+
+QString LinkOf(const FailureFacts &facts, const QString &home)
+{
+    const RouteFacts &route = facts.route;
+    return ShortPath(route.link.isEmpty() ? facts.linkFolder + QStringLiteral("/com%1").arg(route.number) : route.link,
+                     home);
+}
+
+// The stable by-id name is the better suggestion: it survives replugging.
+QString Candidate(const QStringList &devices, const QString &except)
+{
+    QStringList others = devices;
+    others.removeAll(except);
+    for (const QString &device : others)
+        if (device.startsWith(QStringLiteral("/dev/serial/by-id/")))
+            return device;
+    return others.value(0, QStringLiteral("/dev/serial/by-id/..."));
+}
+
+QStringList LinkCommands(const FailureFacts &facts, const QString &target, const QString &home)
+{
+    QStringList lines;
+    if (facts.route.link.isEmpty())
+        lines << QStringLiteral("    mkdir -p %1").arg(ShellWord(ShortPath(facts.linkFolder, home)));
+    lines << QStringLiteral("    ln -sfn %1 %2").arg(ShellWord(target), ShellWord(LinkOf(facts, home)));
+    return lines;
+}
 
 QString ShortPath(const QString &path, const QString &home)
 {
@@ -125,18 +167,27 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
 
     switch (Classify(facts)) {
     case Trouble::NoPort:
-        lines << QStringLiteral("Pick a COM number from 1 up.");
+        // The window keeps its numbers once it has tried them.
+        if (facts.retry.isEmpty())
+            lines << QStringLiteral("The COM numbers stay as they are until the window closes: close it and "
+                                    "start comloop again with a COM number from 1 up.");
+        else
+            lines << QStringLiteral("Pick a COM number from 1 up, then %1.").arg(facts.retry);
+        break;
+    case Trouble::Lock:
+        lines << LockAdvice(facts, home);
+        break;
+    case Trouble::Held:
+        lines << HeldAdvice(facts, home);
         break;
     case Trouble::Busy:
         lines << QStringLiteral("Another program holds this port (a terminal program, a modem "
-                                "manager, another comloop). Close it, then %1.")
-                     .arg(Retry(facts, QStringLiteral("press Open Ports again")))
-              << QStringLiteral("To see which one: fuser -v %1").arg(route.device);
+                                "manager, another comloop). Close it, %1")
+                     .arg(ThenRetry(facts))
+              << QStringLiteral("To see which one: fuser -v %1").arg(ShellWord(route.device));
         break;
     case Trouble::Denied:
-        lines << QStringLiteral("Serial ports belong to the dialout group. Join it with")
-              << QStringLiteral("    sudo usermod -aG dialout $USER")
-              << QStringLiteral("then log out and log in again: the new group counts from the next login.");
+        lines << AccessAdvice(facts);
         break;
     case Trouble::Missing:
         lines << MissingAdvice(facts, home);

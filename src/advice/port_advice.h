@@ -1,5 +1,7 @@
 #pragma once
 
+#include "port_lock.h"
+
 #include <QSerialPort>
 #include <QString>
 #include <QStringList>
@@ -20,6 +22,17 @@ struct RouteFacts
     QString path{};
 };
 
+// Who may open a device, and where the user stands with it.
+struct AccessFacts
+{
+    QString owner;            // the owning user; empty: the device could not be looked at
+    QString group;            // the owning group
+    unsigned mode = 0;        // permission bits, as chmod takes them
+    bool userIsOwner = false;
+    bool inGroup = false;     // this session has the device's group
+    bool joinedGroup = false; // the group database lists the user in it, which counts from the next login
+};
+
 // Why a port failed, and what was around at that moment.
 struct FailureFacts
 {
@@ -33,6 +46,9 @@ struct FailureFacts
     // at hand; empty: in the window. Given its default here, so facts
     // written without it are complete.
     QString retry{};
+    PortLock lock;             // what the look at the device's lock found
+    int otherSide = 0;         // the number under which the window's other side holds this device; 0: it does not
+    AccessFacts access;
 };
 
 // Paths under the home folder are shown as "~/...", as a person types them.
@@ -41,5 +57,7 @@ QString ShortPath(const QString &path, const QString &home);
 // "COM3 → /dev/ttyUSB0 (via ~/.config/comloop/com3)"
 QString RouteHint(const RouteFacts &facts, const QString &home);
 
-// The reason first, then the fix, one thought per line.
+// The reason first, then the fix, one thought per line. Shown while the
+// window waits with its COM numbers fixed (they stay so until it closes), so
+// a fix is either where a number leads, or a new start with other numbers.
 QString FailureHint(const FailureFacts &facts, const QString &home);

@@ -49,6 +49,8 @@ QString PortAdvice(const TCommPort &port)
     facts.serialDevices = PresentSerialDevices();
     facts.linkFolder = ComLinkFolder();
     facts.lost = port.GetLost();
+    facts.lock = port.GetLock();
+    facts.access = LookUpAccess(port.GetDevice());
     facts.retry = QStringLiteral("run comloop-check again");
     return FailureHint(facts, QDir::homePath());
 }

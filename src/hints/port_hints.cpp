@@ -45,10 +45,21 @@ void ShowRoute(QSpinBox *field)
     field->installEventFilter(new RefreshOnToolTip(field, refresh));
 }
 
+// The number under which another port of the same form holds `port`'s
+// device: the other side of the window.
+int OtherSideNumber(const TCommPort *port)
+{
+    for (const TCommPort *other : port->parent()->findChildren<TCommPort *>())
+        if (other != port && other->GetOpen() && other->GetDevice() == port->GetDevice())
+            return other->GetComNumber();
+    return 0;
+}
+
 void ExplainFailures(QLabel *label, TCommPort *port)
 {
     // A direct connection: the reason is in place before the window code
-    // shows the label.
+    // shows the label. A screen reader reads the description, so it carries
+    // the reason too.
     QObject::connect(port, &TCommPort::OnFailure, label, [label, port] {
         FailureFacts facts;
         facts.route = LookUpRoute(port->GetComNumber());
@@ -57,7 +68,12 @@ void ExplainFailures(QLabel *label, TCommPort *port)
         facts.serialDevices = PresentSerialDevices();
         facts.linkFolder = ComLinkFolder();
         facts.lost = port->GetLost();
-        label->setToolTip(FailureHint(facts, QDir::homePath()));
+        facts.lock = port->GetLock();
+        facts.otherSide = OtherSideNumber(port);
+        facts.access = LookUpAccess(port->GetDevice());
+        const QString hint = FailureHint(facts, QDir::homePath());
+        label->setToolTip(hint);
+        label->setAccessibleDescription(hint);
     });
 }
 

@@ -14,7 +14,31 @@ const QString folder = QStringLiteral("/home/ann/.config/comloop");
 FailureFacts Failure(RouteFacts route, QSerialPort::SerialPortError kind, const QString &reason,
                      QStringList devices = {})
 {
-    return {std::move(route), kind, reason, std::move(devices), folder};
+    FailureFacts facts;
+    facts.route = std::move(route);
+    facts.kind = kind;
+    facts.reason = reason;
+    facts.serialDevices = std::move(devices);
+    facts.linkFolder = folder;
+    return facts;
+}
+
+// A failure at the lock, as the port reports it.
+FailureFacts AtLock(RouteFacts route, PortLock lock, int otherSide = 0, QStringList devices = {})
+{
+    FailureFacts facts =
+        Failure(std::move(route), QSerialPort::PermissionError, LockReason(route.device, lock), std::move(devices));
+    facts.lock = std::move(lock);
+    facts.otherSide = otherSide;
+    return facts;
+}
+
+FailureFacts Denied(const QString &owner, const QString &group, unsigned mode, bool joined = false)
+{
+    FailureFacts facts = Failure({3, "/dev/ttyUSB0", folder + "/com3", true}, QSerialPort::PermissionError,
+                                 "Permission denied");
+    facts.access = {owner, group, mode, false, false, joined};
+    return facts;
 }
 
 } // namespace
@@ -85,9 +109,20 @@ private slots:
         const QString busy = QStringLiteral("Another program holds this port");
 
         QTest::newRow("permission denied")
-            << Failure(usb, QSerialPort::PermissionError, "Permission denied")
-            << (QStringList{"COM3 (/dev/ttyUSB0): Permission denied.\n"} + dialout)
+            << Denied("root", "dialout", 0660)
+            << (QStringList{"COM3 (/dev/ttyUSB0): Permission denied.\n",
+                            "/dev/ttyUSB0 belongs to user root and group dialout, with permissions rw-rw----."}
+                + dialout)
             << QStringList{busy, "ln -sfn"};
+        QTest::newRow("device only root may open")
+            << Denied("root", "root", 0600) << QStringList{"Only root may open it"}
+            << QStringList{"usermod", "dialout"};
+        QTest::newRow("device of group uucp")
+            << Denied("root", "uucp", 0660) << QStringList{"sudo usermod -aG uucp $USER"}
+            << QStringList{"dialout"};
+        QTest::newRow("joined dialout since this session began")
+            << Denied("root", "dialout", 0660, true) << QStringList{"log out and log in again"}
+            << QStringList{"usermod"};
         QTest::newRow("locked by another program")
             << Failure(usb, QSerialPort::PermissionError, "Permission error while locking the device")
             << QStringList{"COM3 (/dev/ttyUSB0): Permission error while locking the device.\n", busy,
@@ -123,8 +158,9 @@ private slots:
         QTest::newRow("number below 1")
             << Failure({0, {}, {}, false}, QSerialPort::DeviceNotFoundError,
                        "COM0 names no port: numbers start at 1")
-            << QStringList{"COM0 names no port: numbers start at 1.\n", "from 1 up"}
-            << QStringList{"ln -sfn", "usermod", "()"};
+            << QStringList{"COM0 names no port: numbers start at 1.\n",
+                           "close it and start comloop again with a COM number from 1 up"}
+            << QStringList{"ln -sfn", "usermod", "()", "Pick"};
         // Named by path from the command line: no COM number to speak of,
         // no link to mend, and no button to press.
         FailureFacts byIdBusy = Failure({0, "/dev/ttyUSB0", {}, true, "/dev/serial/by-id/usb-A"},
@@ -140,6 +176,67 @@ private slots:
                        "No such file or directory", {"/dev/ttyUSB0"})
             << QStringList{"/dev/ttyUSB3: No such file or directory.\nSerial devices present now: /dev/ttyUSB0."}
             << QStringList{"COM0", "ln -sfn", "mkdir"};
+        QTest::newRow("link folder with a space")
+            << [] {
+                   FailureFacts facts = Failure({5, "/dev/ttyS4", {}, false}, QSerialPort::DeviceNotFoundError,
+                                                "No such file or directory");
+                   facts.linkFolder = "/home/ann/my config/comloop";
+                   return facts;
+               }()
+            << QStringList{"    mkdir -p ~/'my config/comloop'\n",
+                           "    ln -sfn /dev/serial/by-id/... ~/'my config/comloop/com5'\n"
+                           "then press Open Ports again."}
+            << QStringList{"usermod"};
+
+        const QString lock = QStringLiteral("/run/lock/LCK..ttyUSB0");
+        const PortLock ours{.state = PortLock::Held, .path = lock, .pid = 77, .owner = "comloop", .self = true};
+        QTest::newRow("a pipe planted as the lock")
+            << AtLock(usb, {.state = PortLock::Unfit, .path = lock, .fault = "a named pipe"})
+            << QStringList{"COM3 (/dev/ttyUSB0): The lock file /run/lock/LCK..ttyUSB0 is a named pipe.\n",
+                           "fuser -v /dev/ttyUSB0",
+                           "\n    sudo rm /run/lock/LCK..ttyUSB0\nthen press Open Ports again."}
+            << QStringList{busy, "usermod", "-r"};
+        FailureFacts checkedPipe = AtLock({0, "/dev/ttyUSB0", {}, true, "/dev/ttyUSB0"},
+                                          {.state = PortLock::Unfit, .path = lock, .fault = "a named pipe"});
+        checkedPipe.retry = QStringLiteral("run comloop-check again");
+        QTest::newRow("a pipe as the lock, from the command line")
+            << checkedPipe << QStringList{"sudo rm /run/lock/LCK..ttyUSB0\nthen run comloop-check again."}
+            << QStringList{"Open Ports", "COM0"};
+        QTest::newRow("a folder of one's own as the lock")
+            << AtLock(usb,
+                      {.state = PortLock::Unfit, .path = lock, .fault = "a directory", .directory = true, .mine = true})
+            << QStringList{"\n    rm -r /run/lock/LCK..ttyUSB0\n"} << QStringList{"sudo"};
+        QTest::newRow("stale lock of another user")
+            << AtLock(usb, {.state = PortLock::Stuck, .path = lock, .fault = "Operation not permitted"})
+            << QStringList{"is stale, but cannot be removed (Operation not permitted).",
+                           "\n    sudo rm /run/lock/LCK..ttyUSB0\nthen press Open Ports again."}
+            << QStringList{busy, "fuser"};
+        QTest::newRow("lock in comloop's name that no side holds")
+            << AtLock(usb, ours)
+            << QStringList{"someone wrote it in comloop's name", "sudo rm /run/lock/LCK..ttyUSB0"}
+            << QStringList{busy};
+        QTest::newRow("held by a named program")
+            << AtLock(usb, {.state = PortLock::Held, .path = lock, .pid = 4242, .owner = "minicom"})
+            << QStringList{"/dev/ttyUSB0 is locked by process 4242 (minicom) through /run/lock/LCK..ttyUSB0.",
+                           "process 4242 (minicom). Close it, then press Open Ports again."}
+            << QStringList{"usermod", "rm "};
+        const RouteFacts pts{4, "/dev/pts/5", folder + "/com4", true};
+        QTest::newRow("same number as the other side")
+            << AtLock({3, "/dev/pts/5", folder + "/com3", true}, ours, 3)
+            << QStringList{"COM3 is the other side's number too",
+                           "close it and start comloop again with two different numbers."}
+            << QStringList{busy, "ln -sfn", "Open Ports again", "rm "};
+        QTest::newRow("same device as the other side's number")
+            << AtLock(pts, ours, 3, {"/dev/pts/5", "/dev/ttyUSB1"})
+            << QStringList{"COM4 leads to the same device as COM3",
+                           "\n    ln -sfn /dev/ttyUSB1 ~/.config/comloop/com4\nthen press Open Ports again"}
+            << QStringList{busy, "mkdir", "rm "};
+        QTest::newRow("device name too long for a lock")
+            << AtLock({3, "/tmp/" + QString(300, 'x'), folder + "/com3", true},
+                      {.state = PortLock::NameTooLong, .path = "LCK.._tmp_" + QString(300, 'x')})
+            << QStringList{"would be named with 310 bytes, and a file name holds at most 255.",
+                           "point ~/.config/comloop/com3 at it,\nthen press Open Ports again."}
+            << QStringList{busy, "rm "};
         QTest::newRow("unplugged while open")
             << Failure(usb, QSerialPort::ResourceError, "Input/output error")
             << QStringList{"Input/output error.", "unplugged"} << QStringList{"usermod", busy};

@@ -1,0 +1,76 @@
+#include "advice_words.h"
+
+namespace {
+
+QString RemoveCommand(const PortLock &lock)
+{
+    return QStringLiteral("    %1rm %2%3")
+        .arg(lock.mine ? QString() : QStringLiteral("sudo "), lock.directory ? QStringLiteral("-r ") : QString(),
+             ShellWord(lock.path));
+}
+
+// A lock no live program can stand behind: it goes by hand, once nobody
+// uses the device.
+QStringList RemoveByHand(const FailureFacts &facts, const QString &why)
+{
+    const QString device = ShellWord(facts.route.device);
+    return {why,
+            QStringLiteral("If no program uses %1 (fuser -v %1 lists those that do), remove it:").arg(device),
+            RemoveCommand(facts.lock), ThenRetry(facts)};
+}
+
+} // namespace
+
+QStringList LockAdvice(const FailureFacts &facts, const QString &home)
+{
+    const PortLock &lock = facts.lock;
+    switch (lock.state) {
+    case PortLock::Unfit:
+        return RemoveByHand(facts, QStringLiteral("That is not a lock any program writes, so comloop leaves %1 "
+                                                  "alone while it is there.")
+                                       .arg(facts.route.device));
+    case PortLock::Stuck:
+        return {QStringLiteral("Its process is gone, but the file belongs to another user, so only an "
+                               "administrator can remove it:"),
+                RemoveCommand(lock), ThenRetry(facts)};
+    case PortLock::NameTooLong:
+        return {QStringLiteral("A port is locked under its device's real path, and this one is too long for "
+                               "that; a link to it does not help, since links are followed to the device."),
+                facts.route.path.isEmpty()
+                    ? QStringLiteral("Give the device a shorter path, point %1 at it,")
+                          .arg(ShellWord(LinkOf(facts, home)))
+                    : QStringLiteral("Give the device a shorter path and name that instead,"),
+                ThenRetry(facts)};
+    case PortLock::Free:
+    case PortLock::Held:
+        break;
+    }
+    return {};
+}
+
+QStringList HeldAdvice(const FailureFacts &facts, const QString &home)
+{
+    const PortLock &lock = facts.lock;
+    const int number = facts.route.number;
+    if (lock.self && facts.otherSide == number)
+        return {QStringLiteral("%1 is the other side's number too, and one device cannot be both ends of "
+                               "the cable.")
+                    .arg(Com(number)),
+                QStringLiteral("The COM numbers stay as they are until the window closes: close it and start "
+                               "comloop again with two different numbers.")};
+    if (lock.self && facts.otherSide)
+        return QStringList{QStringLiteral("%1 leads to the same device as %2, which the other side of this "
+                                          "window holds; one device cannot be both ends of the cable.")
+                               .arg(Com(number), Com(facts.otherSide)),
+                           QStringLiteral("Point %1 at the other end of the cable:").arg(Com(number))}
+            + LinkCommands(facts, Candidate(facts.serialDevices, facts.route.device), home)
+            + QStringList{QStringLiteral("then press Open Ports again, or close the window and start comloop "
+                                         "again with other numbers.")};
+    if (lock.self)
+        return RemoveByHand(facts, QStringLiteral("That lock names this very program, yet neither side of this "
+                                                  "window holds %1: someone wrote it in comloop's name.")
+                                       .arg(facts.route.device));
+    const QString owner = lock.owner.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(lock.owner);
+    return {QStringLiteral("Another program holds this port: process %1%2. Close it, %3")
+                .arg(QString::number(lock.pid), owner, ThenRetry(facts))};
+}
