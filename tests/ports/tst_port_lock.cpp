@@ -152,10 +152,15 @@ private slots:
         QFETCH(QString, says);
         const QString device = master_->Device();
         const QString lock = LockPath(device);
+        const auto remove = [&] {
+            if (!QDir().rmdir(lock))
+                QFile::remove(lock);
+        };
+        remove(); // what a run cut short may have left for this device
         // Once the port is open the lock is its own, and goes when it closes.
         const auto removePlanted = qScopeGuard([&] {
-            if (!form_->CommPort1->GetOpen() && !QDir().rmdir(lock))
-                QFile::remove(lock);
+            if (!form_->CommPort1->GetOpen())
+                remove();
         });
         QTemporaryDir longNames;
         if (planted == QStringLiteral("fifo")) {
