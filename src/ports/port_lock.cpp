@@ -83,7 +83,9 @@ bool NumberReused(qint64 pid, const QByteArray &program)
     QString running = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
     if (running.isEmpty())
         return false; // another user's process: it may well be the owner
-    running.remove(QRegularExpression(QStringLiteral(" \\(deleted\\)$")));
+    const QString deleted = QStringLiteral(" (deleted)"); // its program file was replaced since
+    if (running.endsWith(deleted))
+        running.chop(deleted.size());
     return QFileInfo(running).fileName() != QFileInfo(QString::fromLocal8Bit(program.trimmed())).fileName();
 }
 

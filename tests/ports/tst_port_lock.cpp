@@ -222,11 +222,13 @@ private slots:
         QTest::newRow("comloop killed") << QStringLiteral("killed");
         QTest::newRow("UUCP lock of an ended program") << QStringLiteral("uucp");
         QTest::newRow("socat lock of an ended program") << QStringLiteral("socat");
+        QTest::newRow("comloop's lock, its number now another program's") << QStringLiteral("reused");
     }
     void staleLockIsTakenOver()
     {
         QFETCH(QString, left);
         const QString device = master_->Device();
+        QProcess reuser;
         if (left == QStringLiteral("killed")) {
             QProcess other;
             other.start(QStringLiteral(PORT_HOLDER), {QStringLiteral("3")});
@@ -236,12 +238,18 @@ private slots:
             QVERIFY(other.waitForFinished());
         } else if (left == QStringLiteral("uucp")) {
             WriteLock(device, QByteArray::number(DeadPid()).rightJustified(10, ' ') + '\n');
+        } else if (left == QStringLiteral("reused")) {
+            reuser.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+            QVERIFY(reuser.waitForStarted());
+            WriteLock(device, QByteArray::number(reuser.processId()) + "\nport_holder\nhost\n");
         } else {
             WriteLock(device, QByteArray::number(DeadPid()));
         }
         QVERIFY(QFile::exists(LockPath(device)));
 
         Click(form_->Button1);
+        reuser.kill();
+        reuser.waitForFinished();
         VerifyOpenState();
         QVERIFY(QFile::exists(LockPath(device)));
         QVERIFY(QFile::exists(LockPath(form_->CommPort2->GetDevice())));
