@@ -2,22 +2,12 @@
 # from that install tree with `cpack -G DEB`.
 include(GNUInstallDirs)
 
-# The icon is kept once, as the XPM compiled into the program; the icon
-# theme wants a PNG, made from that same picture at build time.
-qt_add_executable(comloop_icon_png src/icon_png.cpp)
-set_target_properties(comloop_icon_png PROPERTIES WIN32_EXECUTABLE OFF MACOSX_BUNDLE OFF)
-target_include_directories(comloop_icon_png PRIVATE ${PROJECT_SOURCE_DIR}/res)
-target_link_libraries(comloop_icon_png PRIVATE Qt6::Gui)
-add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/comloop.png
-    COMMAND comloop_icon_png ${PROJECT_BINARY_DIR}/comloop.png
-    DEPENDS comloop_icon_png ${PROJECT_SOURCE_DIR}/res/comloop.xpm
-    COMMENT "Icon for the desktop's icon theme")
-add_custom_target(comloop_icon ALL DEPENDS ${PROJECT_BINARY_DIR}/comloop.png)
-
 set(COMLOOP_APP_ID io.github.comloop.Comloop)
 install(TARGETS comloop RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES res/${COMLOOP_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PROJECT_BINARY_DIR}/comloop.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
+# The theme's bitmaps and the drawing they are made from (cmake/icons.cmake).
+install(DIRECTORY ${COMLOOP_ICON_DIR}/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+install(FILES ${COMLOOP_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME comloop)
