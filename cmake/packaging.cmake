@@ -82,9 +82,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries come from dpkg-shlibdeps; Qt loads its platform plugin at
-# run time, which no library dependency reveals.
+# run time, which no library dependency reveals. The window's fixed layout
+# is measured in Liberation Sans: with the fallback a bare system has
+# (DejaVu Sans, wider), captions run into each other and "Measure" is cut.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2")
 # The virtual cable needs socat; comloop itself does not.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "socat")
 include(CPack)

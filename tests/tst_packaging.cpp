@@ -140,6 +140,7 @@ private slots:
         QTest::newRow("serial port library") << "Depends" << "libqt6serialport6";
         QTest::newRow("widgets library") << "Depends" << "libqt6widgets6";
         QTest::newRow("platform plugins") << "Depends" << "qt6-qpa-plugins";
+        QTest::newRow("the layout's font") << "Depends" << "fonts-liberation2";
         QTest::newRow("virtual cable's socat") << "Recommends" << "socat";
         QTest::newRow("maintainer") << "Maintainer" << "comloop";
         QTest::newRow("section") << "Section" << "utils";
