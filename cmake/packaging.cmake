@@ -50,7 +50,7 @@ configure_file(packaging/copyright.in ${doc}/copyright @ONLY)
 # them: gzip at its best, without the name and time stamp that would make
 # every build differ.
 set(compressed)
-foreach(source IN ITEMS man/comloop.1 man/comloop-virtual-cable.1 packaging/changelog)
+foreach(source IN ITEMS docs/comloop.1 docs/comloop-virtual-cable.1 packaging/changelog)
     get_filename_component(name ${source} NAME)
     add_custom_command(OUTPUT ${doc}/${name}.gz
         COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${doc}/${name}
@@ -74,6 +74,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "and shows what arrives at another, proving that the link between them\n"
     "carries data. COM numbers map to devices through links in the user's\n"
     "config folder, so USB adapters and virtual port pairs work as well.\n"
+    "comloop-check makes the same measurement from a script, for many\n"
+    "frames, with a verdict and an exit status.\n"
     "comloop-virtual-cable lays a virtual null-modem cable between two COM\n"
     "numbers, to try comloop without any hardware.")
 set(CPACK_STRIP_FILES ON)
