@@ -3,7 +3,7 @@
 include(GNUInstallDirs)
 
 set(COMLOOP_APP_ID io.github.comloop.Comloop)
-install(TARGETS comloop RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS comloop comloop-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The cable lets whoever installed the package try comloop without hardware.
 install(PROGRAMS scripts/virtual-cable DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME comloop-virtual-cable)
 install(FILES res/${COMLOOP_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -50,7 +50,8 @@ configure_file(packaging/copyright.in ${doc}/copyright @ONLY)
 # them: gzip at its best, without the name and time stamp that would make
 # every build differ.
 set(compressed)
-foreach(source IN ITEMS docs/comloop.1 docs/comloop-virtual-cable.1 packaging/changelog)
+set(manuals docs/comloop.1 docs/comloop-check.1 docs/comloop-virtual-cable.1)
+foreach(source IN LISTS manuals ITEMS packaging/changelog)
     get_filename_component(name ${source} NAME)
     add_custom_command(OUTPUT ${doc}/${name}.gz
         COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${doc}/${name}
@@ -60,7 +61,8 @@ foreach(source IN ITEMS docs/comloop.1 docs/comloop-virtual-cable.1 packaging/ch
     list(APPEND compressed ${doc}/${name}.gz)
 endforeach()
 add_custom_target(comloop_docs ALL DEPENDS ${compressed})
-install(FILES ${doc}/comloop.1.gz ${doc}/comloop-virtual-cable.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+list(TRANSFORM manuals REPLACE "^docs/(.*)$" "${doc}/\\1.gz")
+install(FILES ${manuals} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${doc}/copyright ${doc}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
