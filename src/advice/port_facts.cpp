@@ -1,6 +1,7 @@
 #include "port_facts.h"
 
 #include "com_map.h"
+#include "serial_port.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,6 +78,11 @@ RouteFacts LookUpPath(const QString &path)
     return {0, route.device, {}, QFileInfo::exists(route.device), path};
 }
 
+RouteFacts LookUpPort(int number, const QString &path)
+{
+    return path.isEmpty() ? LookUpRoute(number) : LookUpPath(path);
+}
+
 QStringList PresentSerialDevices()
 {
     const auto filters = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
@@ -102,5 +108,19 @@ AccessFacts LookUpAccess(const QString &device)
     facts.userIsOwner = st.st_uid == ::geteuid();
     facts.inGroup = Has(SessionGroups(), st.st_gid);
     facts.joinedGroup = Has(JoinedGroups(), st.st_gid);
+    return facts;
+}
+
+FailureFacts LookUpFailure(const TCommPort &port)
+{
+    FailureFacts facts;
+    facts.route = LookUpPort(port.GetComNumber(), port.GetPath());
+    facts.kind = port.GetLastErrorKind();
+    facts.reason = port.GetLastError();
+    facts.serialDevices = PresentSerialDevices();
+    facts.linkFolder = ComLinkFolder();
+    facts.lost = port.GetLost();
+    facts.lock = port.GetLock();
+    facts.access = LookUpAccess(port.GetDevice());
     return facts;
 }

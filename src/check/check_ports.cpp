@@ -1,24 +1,14 @@
 #include "check_ports.h"
 
-#include "com_map.h"
 #include "port_advice.h"
 #include "port_facts.h"
 #include "serial_port.h"
 
 #include <QDir>
 
-namespace {
-
-RouteFacts Route(int number, const QString &path)
-{
-    return path.isEmpty() ? LookUpRoute(number) : LookUpPath(path);
-}
-
-} // namespace
-
 QString DescribePort(const PortName &name)
 {
-    const RouteFacts route = Route(name.number, name.path);
+    const RouteFacts route = LookUpPort(name.number, name.path);
     if (name.path.isEmpty())
         return RouteHint(route, QDir::homePath());
     if (route.device == name.path)
@@ -28,8 +18,8 @@ QString DescribePort(const PortName &name)
 
 bool SamePort(const PortName &a, const PortName &b)
 {
-    const QString device = Route(a.number, a.path).device;
-    return !device.isEmpty() && device == Route(b.number, b.path).device;
+    const QString device = LookUpPort(a.number, a.path).device;
+    return !device.isEmpty() && device == LookUpPort(b.number, b.path).device;
 }
 
 bool OpenPort(TCommPort &port, const PortName &name)
@@ -42,15 +32,7 @@ bool OpenPort(TCommPort &port, const PortName &name)
 
 QString PortAdvice(const TCommPort &port)
 {
-    FailureFacts facts;
-    facts.route = Route(port.GetComNumber(), port.GetPath());
-    facts.kind = port.GetLastErrorKind();
-    facts.reason = port.GetLastError();
-    facts.serialDevices = PresentSerialDevices();
-    facts.linkFolder = ComLinkFolder();
-    facts.lost = port.GetLost();
-    facts.lock = port.GetLock();
-    facts.access = LookUpAccess(port.GetDevice());
+    FailureFacts facts = LookUpFailure(port);
     facts.retry = QStringLiteral("run comloop-check again");
     return FailureHint(facts, QDir::homePath());
 }

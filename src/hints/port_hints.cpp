@@ -1,6 +1,5 @@
 #include "port_hints.h"
 
-#include "com_map.h"
 #include "port_facts.h"
 #include "serial_port.h"
 #include "text.h"
@@ -61,16 +60,8 @@ void ExplainFailures(QLabel *label, TCommPort *port)
     // shows the label. A screen reader reads the description, so it carries
     // the reason too.
     QObject::connect(port, &TCommPort::OnFailure, label, [label, port] {
-        FailureFacts facts;
-        facts.route = LookUpRoute(port->GetComNumber());
-        facts.kind = port->GetLastErrorKind();
-        facts.reason = port->GetLastError();
-        facts.serialDevices = PresentSerialDevices();
-        facts.linkFolder = ComLinkFolder();
-        facts.lost = port->GetLost();
-        facts.lock = port->GetLock();
+        FailureFacts facts = LookUpFailure(*port);
         facts.otherSide = OtherSideNumber(port);
-        facts.access = LookUpAccess(port->GetDevice());
         const QString hint = FailureHint(facts, QDir::homePath());
         label->setToolTip(hint);
         label->setAccessibleDescription(hint);
