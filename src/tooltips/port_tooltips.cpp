@@ -1,4 +1,4 @@
-#include "port_hints.h"
+#include "port_tooltips.h"
 
 #include "port_facts.h"
 #include "serial_port.h"
@@ -68,22 +68,22 @@ void ExplainFailures(QLabel *label, TCommPort *port)
     });
 }
 
-// A name the layout gets wrong would leave a side without its hints and
+// A name the layout gets wrong would leave a side without its tooltips and
 // nobody the wiser, so it stops the window from being made at all.
 template <class T>
-T *Named(const QObject *hints, const char *property)
+T *Named(const QObject *tooltips, const char *property)
 {
-    const QString name = hints->property(property).toString();
-    T *found = hints->parent() ? hints->parent()->findChild<T *>(name) : nullptr;
+    const QString name = tooltips->property(property).toString();
+    T *found = tooltips->parent() ? tooltips->parent()->findChild<T *>(name) : nullptr;
     if (!found)
         throw Exception(FromQString(QStringLiteral("%1: %2 names no suitable component (\"%3\")")
-                                        .arg(hints->objectName(), QLatin1String(property), name)));
+                                        .arg(tooltips->objectName(), QLatin1String(property), name)));
     return found;
 }
 
 } // namespace
 
-void TPortHints::Loaded()
+void TPortTooltips::Loaded()
 {
     ShowRoute(Named<QSpinBox>(this, "NumberField"));
     ExplainFailures(Named<QLabel>(this, "ErrorLabel"), Named<TCommPort>(this, "Port"));

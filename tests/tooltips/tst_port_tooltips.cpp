@@ -31,7 +31,7 @@ public:
 
 // The real window over pseudo-terminals: COM3 and COM4 lead to two cables,
 // COM7 to a device that is not there.
-class TestPortHints : public WindowOnCable
+class TestPortTooltips : public WindowOnCable
 {
     Q_OBJECT
 
@@ -190,5 +190,5 @@ private slots:
     }
 };
 
-COMLOOP_TEST_MAIN(TestPortHints)
-#include "tst_port_hints.moc"
+COMLOOP_TEST_MAIN(TestPortTooltips)
+#include "tst_port_tooltips.moc"

@@ -10,7 +10,7 @@
 //   Port         the TCommPort of that side
 //   NumberField  the spin edit holding its COM number
 //   ErrorLabel   the label that reports a failure
-class TPortHints : public TComponent
+class TPortTooltips : public TComponent
 {
 public:
     using TComponent::TComponent;
