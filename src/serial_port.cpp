@@ -1,15 +1,11 @@
 #include "serial_port.h"
 
-#include "com_map.h"
+#include "serial_device.h"
 
 #include <cstring>
+#include <string_view>
 
-TCommPort::TCommPort(QObject *owner)
-    : QObject(owner), serial_(new QSerialPort(this)), input_(2048)
-{
-    connect(serial_, &QSerialPort::readyRead, this, &TCommPort::Pump);
-    connect(serial_, &QSerialPort::errorOccurred, this, &TCommPort::OnError);
-}
+TCommPort::TCommPort(QObject *owner) : QObject(owner), input_(2048) {}
 
 TCommPort::~TCommPort()
 {
@@ -18,7 +14,7 @@ TCommPort::~TCommPort()
 
 void TCommPort::SetInSize(int size)
 {
-    if (serial_->isOpen() || size < 1)
+    if (device_ || size < 1)
         return;
     input_.assign(std::size_t(size), '\0');
 }
@@ -29,105 +25,148 @@ void TCommPort::SetOpen(bool open)
         Close();
         return;
     }
-    if (serial_->isOpen())
+    if (device_)
         return;
 
-    lastError_.clear();
-    lastErrorKind_ = QSerialPort::NoError;
-    lost_ = false;
+    failure_ = {};
     lock_ = {};
-    const ComRoute route = path_.isEmpty() ? RouteCom(comNumber_) : RoutePath(path_);
-    device_ = route.device;
-    if (route.device.isEmpty()) {
-        Fail(QSerialPort::DeviceNotFoundError,
-             tr("COM%1 names no port: numbers start at 1").arg(comNumber_));
+    route_ = path_.isEmpty() ? RouteCom(comNumber_) : RoutePath(path_);
+    if (route_.device.isEmpty()) {
+        Fail({PortFailure::NoPort});
         return;
     }
-
-    lock_ = CheckLock(route.device);
+    lock_ = LockPort(route_.device);
     if (lock_.state != PortLock::Free) {
-        Fail(QSerialPort::PermissionError, LockReason(route.device, lock_));
+        Fail({PortFailure::Lock});
         return;
     }
-
-    serial_->setPortName(route.device);
-    serial_->setBaudRate(baud_);
-    serial_->setDataBits(QSerialPort::DataBits(dataBits_));
-    serial_->setParity(QSerialPort::NoParity);
-    serial_->setStopBits(QSerialPort::OneStop);
-    serial_->setFlowControl(QSerialPort::NoFlowControl);
-    // Bounds what Qt itself holds on top of our own buffer; the rest waits in
-    // the driver until the window has taken what it has.
-    serial_->setReadBufferSize(qint64(input_.size()));
-    if (!serial_->open(QIODevice::ReadWrite)) {
-        Fail(serial_->error(), serial_->errorString());
-        serial_->clearError();
+    PortFailure failure;
+    device_ = TSerialDevice::Open(route_.device, {baud_, dataBits_}, this, &failure);
+    if (!device_) {
+        UnlockPort(lock_);
+        lock_.taken = false;
+        Fail(failure);
         return;
     }
-    // Whatever the line carried before the open belongs to nobody.
-    serial_->clear();
+    connect(device_, &TSerialDevice::Readable, this, &TCommPort::Pump);
+    connect(device_, &TSerialDevice::Writable, this, &TCommPort::Flush);
     begin_ = end_ = 0;
 }
 
 void TCommPort::Close()
 {
-    if (serial_->isOpen())
-        serial_->close();
+    if (device_) {
+        // Whatever is queued gets its chance to go before the line is given
+        // back; what the driver does not take now could only be lost later.
+        if (!output_.empty())
+            (void)device_->Write(output_.data(), qint64(output_.size()));
+        device_->Close();
+        // Deleted from the event loop: this may run inside one of its signals.
+        device_->deleteLater();
+        device_ = nullptr;
+        UnlockPort(lock_);
+        lock_.taken = false;
+    }
     begin_ = end_ = 0;
+    readsPaused_ = false;
+    output_.clear();
 }
 
-void TCommPort::Fail(QSerialPort::SerialPortError kind, const QString &reason)
+void TCommPort::Fail(const PortFailure &failure)
 {
-    lastErrorKind_ = kind;
-    lastError_ = reason;
+    failure_ = failure;
     emit OnFailure();
 }
 
-void TCommPort::OnError(QSerialPort::SerialPortError error)
+void TCommPort::Lose()
 {
-    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !serial_->isOpen())
-        return;
-    // A vanished device keeps reporting the same error from every wake-up of
-    // the event loop until the port is closed, so close at the first one.
-    lost_ = true;
-    Fail(error, serial_->errorString());
+    const PortFailure failure = device_->Failure();
+    output_.clear(); // nothing more goes out of a device that failed
     Close();
-    serial_->clearError();
+    Fail(failure);
     emit OnLost();
 }
 
 void TCommPort::Pump()
 {
-    pumpQueued_ = false;
-    if (!serial_->isOpen())
+    if (!device_)
         return;
     if (begin_ > 0) {
         std::memmove(input_.data(), input_.data() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
     }
-    const qint64 got = serial_->read(input_.data() + end_, qint64(input_.size() - end_));
-    if (got <= 0)
+    if (end_ == input_.size()) {
+        // Full: the rest waits in the driver, and reading goes on once the
+        // window has taken something.
+        readsPaused_ = true;
+        device_->WatchReads(false);
+        return;
+    }
+    const qint64 got = device_->Read(input_.data() + end_, qint64(input_.size() - end_));
+    if (got < 0) {
+        Lose();
+        return;
+    }
+    if (got == 0)
         return;
     end_ += std::size_t(got);
     emit OnDataReceived(int(got));
+}
 
-    // More may wait in Qt's buffer than ours could take. Come back for it
-    // through the event loop, so the timer and repaints go on meanwhile.
-    if (!pumpQueued_ && serial_->isOpen() && serial_->bytesAvailable() > 0) {
-        pumpQueued_ = true;
-        QMetaObject::invokeMethod(this, &TCommPort::Pump, Qt::QueuedConnection);
-    }
+void TCommPort::ResumeReads()
+{
+    readsPaused_ = false;
+    if (device_)
+        device_->WatchReads(true);
 }
 
 void TCommPort::PutChar(char ch)
 {
-    if (serial_->isOpen())
-        serial_->putChar(ch);
+    Queue(std::string_view(&ch, 1));
 }
 
 void TCommPort::PutString(const char *text)
 {
-    if (serial_->isOpen() && text)
-        serial_->write(text, qint64(std::strlen(text)));
+    if (text)
+        Queue(text);
+}
+
+void TCommPort::Queue(std::string_view bytes)
+{
+    // A closed port sends nothing. The bytes of one event (a frame's seven
+    // calls) go out in one write, once the event loop turns.
+    if (!device_ || bytes.empty())
+        return;
+    if (output_.empty())
+        device_->WatchWrites(true);
+    output_.append(bytes);
+}
+
+// Only the window's clicks and comloop-check's one frame at a time fill
+// the queue, so it never holds more than the line drains in moments.
+void TCommPort::Flush()
+{
+    if (!device_)
+        return;
+    const qint64 sent = device_->Write(output_.data(), qint64(output_.size()));
+    if (sent < 0) {
+        Lose();
+        return;
+    }
+    output_.erase(0, std::size_t(sent));
+    if (output_.empty())
+        device_->WatchWrites(false);
+}
+
+std::uint32_t TCommPort::GetOutBuffUsed()
+{
+    if (!device_)
+        return 0;
+    const qint64 unsent = device_->Unsent();
+    if (unsent < 0) {
+        Lose();
+        return 0;
+    }
+    return std::uint32_t(output_.size() + std::size_t(unsent));
 }

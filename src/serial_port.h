@@ -1,17 +1,30 @@
 #pragma once
 
+#include "com_map.h"
+#include "port_failure.h"
 #include "port_lock.h"
 
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
-// One serial port with fixed line settings (9600 8N1, no flow control) and a
-// bounded input buffer the window reads byte by byte. Every failure is kept
-// as a reason instead of being thrown, so the window can say why later.
+class TSerialDevice;
+
+// The line every comloop program uses, as the window's layout sets it:
+// 9600 baud, 8 data bits, no parity, 1 stop bit, so that each byte takes
+// ten bit times on the wire.
+inline constexpr int kLineBaud = 9600;
+inline constexpr int kLineDataBits = 8;
+inline constexpr int kLineBitsPerByte = 1 + kLineDataBits + 1;
+
+// One serial port with fixed line settings (no parity, one stop bit, no
+// flow control) and a bounded input buffer the window reads byte by byte.
+// Every failure is kept as facts instead of being thrown, so the window can
+// say why later.
 class TCommPort : public QObject
 {
     Q_OBJECT
@@ -36,51 +49,62 @@ public:
     int GetInSize() const { return int(input_.size()); }
     void SetInSize(int size);
 
-    bool GetOpen() const { return serial_->isOpen(); }
+    bool GetOpen() const { return device_ != nullptr; }
     void SetOpen(bool open);
 
     std::uint32_t GetInBuffUsed() const { return std::uint32_t(end_ - begin_); }
     // 0 when nothing waits.
-    char GetChar() { return begin_ < end_ ? input_[begin_++] : '\0'; }
+    char GetChar()
+    {
+        if (begin_ == end_)
+            return '\0';
+        if (readsPaused_)
+            ResumeReads();
+        return input_[begin_++];
+    }
+    // Queued in order, and sent as soon as the device takes them.
     void PutChar(char ch);
     void PutString(const char *text);
+    // Bytes queued here or in the driver that are not on the line yet.
+    std::uint32_t GetOutBuffUsed();
 
-    // Why the last open failed, or why the port closed on its own, and
-    // which of the two it was.
-    QString GetDevice() const { return device_; }
-    QString GetLastError() const { return lastError_; }
-    QSerialPort::SerialPortError GetLastErrorKind() const { return lastErrorKind_; }
-    bool GetLost() const { return lost_; }
+    // Where the last open led: the number or path, the device, the link.
+    const ComRoute &GetRoute() const { return route_; }
+    QString GetDevice() const { return route_.device; }
+    // Why the last open failed, or why the port closed on its own.
+    const PortFailure &GetFailure() const { return failure_; }
     // What the look at the device's lock found on the last open.
     const PortLock &GetLock() const { return lock_; }
 
 signals:
     void OnDataReceived(int count);
-    // An open failed, or the port closed on an error; the reason is set.
+    // An open failed, or the port closed on a failure; GetFailure says why.
     void OnFailure();
     // The port closed on its own: its device went away or failed (an
-    // adapter pulled out, a cable ended). Raised after OnFailure, once the
-    // port is closed.
+    // adapter pulled out, a cable ended, a write the driver refused).
+    // Raised after OnFailure, once the port is closed.
     void OnLost();
 
 private:
     void Pump();
-    void OnError(QSerialPort::SerialPortError error);
+    void Queue(std::string_view bytes);
+    void Flush();
+    void ResumeReads();
+    void Lose();
     void Close();
-    void Fail(QSerialPort::SerialPortError kind, const QString &reason);
+    void Fail(const PortFailure &failure);
 
-    QSerialPort *serial_;
+    TSerialDevice *device_ = nullptr;
     int comNumber_ = 2;
     QString path_;
-    int baud_ = 9600;
-    int dataBits_ = 8;
+    int baud_ = kLineBaud;
+    int dataBits_ = kLineDataBits;
     std::vector<char> input_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
-    bool pumpQueued_ = false;
-    QString device_;
-    QString lastError_;
-    QSerialPort::SerialPortError lastErrorKind_ = QSerialPort::NoError;
-    bool lost_ = false;
+    bool readsPaused_ = false;
+    std::string output_;
+    ComRoute route_;
+    PortFailure failure_;
     PortLock lock_;
 };

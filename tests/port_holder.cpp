@@ -1,10 +1,13 @@
 // Another program that holds a port, as a second comloop does: opens the COM
 // number given as its argument with the port component, prints "open" or
-// the reason it failed, and keeps the port until its input closes.
+// why it failed, and keeps the port until its input closes.
 
+#include "port_advice.h"
+#include "port_facts.h"
 #include "serial_port.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <cstdio>
 
@@ -16,7 +19,9 @@ int main(int argc, char **argv)
     TCommPort port(nullptr);
     port.SetComNumber(QByteArray(argv[1]).toInt());
     port.SetOpen(true);
-    std::puts(port.GetOpen() ? "open" : qPrintable(port.GetLastError()));
+    const QString said = port.GetOpen() ? QStringLiteral("open")
+                                        : FailureHint(LookUpFailure(port), QDir::homePath()).section('\n', 0, 0);
+    std::puts(qPrintable(said));
     std::fflush(stdout);
     while (std::getchar() != EOF) {
     }

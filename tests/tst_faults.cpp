@@ -16,16 +16,6 @@
 
 namespace {
 
-qint64 StatusKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qsizetype(std::strlen(field))).simplified().split(' ').value(0).toLongLong();
-    return 0;
-}
-
 QByteArray Frame(int value)
 {
     return "Bizzard?" + QByteArray::number(value, 16).toUpper().rightJustified(4, '0');

@@ -137,7 +137,7 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("contains");
         QTest::newRow("name") << "Package" << "comloop";
-        QTest::newRow("serial port library") << "Depends" << "libqt6serialport6";
+        QTest::newRow("core library") << "Depends" << "libqt6core6";
         QTest::newRow("widgets library") << "Depends" << "libqt6widgets6";
         QTest::newRow("platform plugins") << "Depends" << "qt6-qpa-plugins";
         QTest::newRow("the layout's font") << "Depends" << "fonts-liberation2";

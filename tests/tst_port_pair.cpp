@@ -9,10 +9,10 @@ namespace {
 
 bool PortIsFree(const QString &device)
 {
-    QSerialPort probe(device);
-    const bool opened = probe.open(QIODevice::ReadWrite);
-    probe.close();
-    return opened;
+    TCommPort probe(nullptr);
+    probe.SetPath(device);
+    probe.SetOpen(true);
+    return probe.GetOpen();
 }
 
 } // namespace

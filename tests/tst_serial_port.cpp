@@ -8,6 +8,8 @@
 
 #include <termios.h>
 
+#include <cerrno>
+
 #include <climits>
 #include <memory>
 
@@ -49,7 +51,7 @@ private slots:
     {
         PtyEnd end;
         auto port = OpenOn(end);
-        QVERIFY2(port->GetOpen(), qPrintable(port->GetLastError()));
+        QVERIFY2(port->GetOpen(), qPrintable(FailureText(*port)));
         QCOMPARE(port->GetDevice(), end.Device());
         // The line as the device sees it: 9600 baud, 8N1, no flow control,
         // raw. A pseudo-terminal's far side reads its settings.
@@ -76,28 +78,34 @@ private slots:
     {
         QTest::addColumn<int>("number");
         QTest::addColumn<QString>("link");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("zero") << 0 << QString() << "names no port";
-        QTest::newRow("negative") << -5 << QString() << "names no port";
-        QTest::newRow("largest") << INT_MAX << QString() << "No such file";
-        QTest::newRow("no such uart") << 250 << QString() << "No such file";
-        QTest::newRow("dangling link") << 7 << "/dev/comloop-test-nothing-here" << "No such file";
-        QTest::newRow("not a tty") << 8 << "/dev/null" << "";
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("error");
+        QTest::newRow("zero") << 0 << QString() << int(PortFailure::NoPort) << 0;
+        QTest::newRow("negative") << -5 << QString() << int(PortFailure::NoPort) << 0;
+        QTest::newRow("largest") << INT_MAX << QString() << int(PortFailure::Open) << ENOENT;
+        QTest::newRow("no such uart") << 250 << QString() << int(PortFailure::Open) << ENOENT;
+        QTest::newRow("dangling link") << 7 << "/dev/comloop-test-nothing-here" << int(PortFailure::Open) << ENOENT;
+        QTest::newRow("not a tty") << 8 << "/dev/null" << int(PortFailure::Setup) << ENOTTY;
     }
     void failingNumbers()
     {
         QFETCH(int, number);
         QFETCH(QString, link);
-        QFETCH(QString, reason);
+        QFETCH(int, step);
+        QFETCH(int, error);
         if (!link.isEmpty())
             links_->Map(number, link);
         TCommPort port(nullptr);
+        QSignalSpy failed(&port, &TCommPort::OnFailure);
         port.SetComNumber(number);
         port.SetOpen(true);
         QVERIFY(!port.GetOpen());
-        QVERIFY(!port.GetLastError().isEmpty());
-        QVERIFY2(port.GetLastError().contains(reason), qPrintable(port.GetLastError()));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(int(port.GetFailure().step), step);
+        QCOMPARE(port.GetFailure().error, error);
         QCOMPARE(port.GetInBuffUsed(), 0u);
+        // Nothing of the device is left held.
+        QVERIFY(port.GetDevice().isEmpty() || !QFile::exists(LockPath(port.GetDevice())));
     }
 
     void sameDeviceTwice()
@@ -110,7 +118,8 @@ private slots:
         second.SetComNumber(6);
         second.SetOpen(true);
         QVERIFY(!second.GetOpen());
-        QVERIFY(!second.GetLastError().isEmpty());
+        QCOMPARE(second.GetFailure().step, PortFailure::Lock);
+        QVERIFY(second.GetLock().self);
         QVERIFY(first->GetOpen());
     }
 
@@ -212,13 +221,19 @@ private slots:
         QVERIFY(port->GetOpen());
         end.HangUp();
         QTRY_VERIFY(!port->GetOpen());
-        QVERIFY(!port->GetLastError().isEmpty());
+        QVERIFY(port->GetFailure().Lost());
+        QVERIFY(port->GetFailure().gone);
         const double before = ProcessCpuMs();
         QTest::qWait(1000);
         const double used = ProcessCpuMs() - before;
         QVERIFY2(used < 200, qPrintable(QStringLiteral("%1 ms of CPU in 1 s").arg(used)));
         port->PutString("Bizzard");
         QCOMPARE(port->GetInBuffUsed(), 0u);
+        // Tried again while the device is still gone: a failed open, not a
+        // port that went away.
+        port->SetOpen(true);
+        QVERIFY(!port->GetOpen());
+        QCOMPARE(port->GetFailure().step, PortFailure::Open);
     }
 };
 

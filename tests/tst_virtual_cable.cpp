@@ -1,8 +1,10 @@
+#include "serial_port.h"
+#include "virtual_cable.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -69,18 +71,21 @@ private slots:
             ends << link.symLinkTarget();
         }
 
-        QSerialPort three(Link(3));
-        QSerialPort four(Link(4));
-        QVERIFY(three.open(QIODevice::ReadWrite));
-        QVERIFY(four.open(QIODevice::ReadWrite));
-        three.write("Bizzard?03E8");
-        QVERIFY(three.waitForBytesWritten(2000));
+        TCommPort three(nullptr);
+        TCommPort four(nullptr);
+        three.SetPath(Link(3));
+        four.SetPath(Link(4));
+        three.SetOpen(true);
+        four.SetOpen(true);
+        QVERIFY(three.GetOpen() && four.GetOpen());
+        three.PutString("Bizzard?03E8");
+        QVERIFY(WaitFor([&] { return four.GetInBuffUsed() == 12; }, 2000));
         QByteArray got;
-        while (got.size() < 12 && four.waitForReadyRead(2000))
-            got += four.readAll();
+        while (four.GetInBuffUsed() > 0)
+            got += four.GetChar();
         QCOMPARE(got, QByteArray("Bizzard?03E8"));
-        three.close();
-        four.close();
+        three.SetOpen(false);
+        four.SetOpen(false);
 
         ::kill(pid_t(cable.processId()), signal);
         QVERIFY(cable.waitForFinished(5000));

@@ -2,9 +2,13 @@
 
 #include "port_advice.h"
 
-// The pieces FailureHint is made of, one kind of trouble each.
+// The words every kind of advice is made of. They call nothing back: the
+// advice for each kind of trouble uses them, and FailureHint uses both.
 
 QString Com(int number);
+
+// The system's own words for an error number.
+QString SystemError(int error);
 
 // One word for a POSIX shell, quoted where it holds anything the shell reads
 // specially; a leading "~/" stays outside the quotes, so it still expands.
@@ -24,6 +28,8 @@ QStringList LinkCommands(const FailureFacts &facts, const QString &target, const
 QString Retry(const FailureFacts &facts, const QString &inWindow);
 QString ThenRetry(const FailureFacts &facts); // "then press Open Ports again."
 
-QStringList LockAdvice(const FailureFacts &facts, const QString &home); // a lock in the way
-QStringList HeldAdvice(const FailureFacts &facts, const QString &home); // a process holds the device
-QStringList AccessAdvice(const FailureFacts &facts);                    // permission denied
+// The command that lists the programs using `device`.
+QString WhoUses(const QString &device);
+
+// Which serial devices are there now, or that none is.
+QString PresentDevices(const QStringList &devices);

@@ -1,8 +1,9 @@
 #include "port_advice.h"
 
 #include "advice_words.h"
+#include "trouble_advice.h"
 
-#include <QRegularExpression>
+#include <cerrno>
 
 namespace {
 
@@ -10,49 +11,71 @@ enum class Trouble { NoPort, Lock, Held, Busy, Denied, Missing, Vanished, NotSer
 
 Trouble Classify(const FailureFacts &facts)
 {
-    if (facts.route.device.isEmpty())
+    const PortFailure &failure = facts.failure;
+    if (failure.step == PortFailure::NoPort)
         return Trouble::NoPort;
-    if (facts.lost)
+    if (failure.Lost())
         return Trouble::Vanished;
-    switch (facts.lock.state) {
-    case PortLock::Free:
-        break;
-    case PortLock::Held:
-        return Trouble::Held;
-    case PortLock::Unfit:
-    case PortLock::Stuck:
-    case PortLock::NameTooLong:
-        return Trouble::Lock;
-    }
-    switch (facts.kind) {
-    case QSerialPort::PermissionError:
-        // Qt reports a lock held by another program, and a device opened for
-        // exclusive use (EBUSY), with the same kind as EACCES; only the words
-        // tell them apart.
-        if (facts.reason.contains(QStringLiteral("lock"), Qt::CaseInsensitive)
-            || facts.reason.contains(QStringLiteral("busy"), Qt::CaseInsensitive))
-            return Trouble::Busy;
+    if (failure.step == PortFailure::Lock)
+        return facts.lock.state == PortLock::Held ? Trouble::Held : Trouble::Lock;
+    switch (failure.error) {
+    case EACCES:
+    case EPERM:
         return Trouble::Denied;
-    case QSerialPort::DeviceNotFoundError:
+    case EBUSY: // opened for exclusive use by another program, or by a driver
+        return Trouble::Busy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO: // a built-in port with no UART behind it
         return Trouble::Missing;
-    case QSerialPort::ResourceError:
-        return Trouble::Vanished;
     default:
         return Trouble::NotSerial;
     }
 }
 
-QString WithStop(const QString &sentence)
+// The failure in one sentence, without its stop.
+QString Reason(const FailureFacts &facts)
 {
-    return sentence.endsWith(QLatin1Char('.')) ? sentence : sentence + QLatin1Char('.');
+    const PortFailure &failure = facts.failure;
+    switch (failure.step) {
+    case PortFailure::None:
+        break;
+    case PortFailure::NoPort:
+        return QStringLiteral("%1 names no port: numbers start at 1").arg(Com(facts.route.number));
+    case PortFailure::Lock:
+        return LockReason(facts.route.device, facts.lock);
+    case PortFailure::Open:
+    case PortFailure::Setup:
+        return SystemError(failure.error);
+    case PortFailure::Read:
+    case PortFailure::Write:
+    case PortFailure::Control:
+        // Whatever error the dead descriptor gives, the node is the truth.
+        if (failure.gone)
+            return QStringLiteral("it was disconnected (its device node is gone)");
+        if (failure.error == 0)
+            return QStringLiteral("the line hung up");
+        return SystemError(failure.error);
+    }
+    return {};
 }
 
-QString PresentDevices(const QStringList &devices)
+// How the first line names what happened to an open port.
+QString Happened(const PortFailure &failure)
 {
-    if (devices.isEmpty())
-        return QStringLiteral("No USB serial device is present now (none of /dev/ttyUSB*, "
-                              "/dev/ttyACM*, /dev/serial/by-id/*): is the adapter plugged in?");
-    return QStringLiteral("Serial devices present now: %1.").arg(devices.join(QStringLiteral(", ")));
+    if (!failure.Lost())
+        return {};
+    if (failure.gone || failure.error == 0)
+        return QStringLiteral(" went away");
+    switch (failure.step) {
+    case PortFailure::Read:
+        return QStringLiteral(" failed while receiving");
+    case PortFailure::Write:
+        return QStringLiteral(" failed while sending");
+    default:
+        return QStringLiteral(" failed");
+    }
 }
 
 QStringList MissingAdvice(const FailureFacts &facts, const QString &home)
@@ -78,65 +101,6 @@ QStringList MissingAdvice(const FailureFacts &facts, const QString &home)
 
 } // namespace
 
-QString Com(int number)
-{
-    return QStringLiteral("COM%1").arg(number);
-}
-
-QString Retry(const FailureFacts &facts, const QString &inWindow)
-{
-    return facts.retry.isEmpty() ? inWindow : facts.retry;
-}
-
-QString ThenRetry(const FailureFacts &facts)
-{
-    return QStringLiteral("then %1.").arg(Retry(facts, QStringLiteral("press Open Ports again")));
-}
-
-QString ShellWord(const QString &word)
-{
-    if (word.startsWith(QStringLiteral("~/")) && word.size() > 2)
-        return QStringLiteral("~/") + ShellWord(word.mid(2));
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:@%+=,~-]+$"));
-    if (plain.match(word).hasMatch())
-        return word;
-    return QLatin1Char('\'') + QString(word).replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
-}
-
-QString LinkOf(const FailureFacts &facts, const QString &home)
-{
-    const RouteFacts &route = facts.route;
-    return ShortPath(route.link.isEmpty() ? facts.linkFolder + QStringLiteral("/com%1").arg(route.number) : route.link,
-                     home);
-}
-
-// The stable by-id name is the better suggestion: it survives replugging.
-QString Candidate(const QStringList &devices, const QString &except)
-{
-    QStringList others = devices;
-    others.removeAll(except);
-    for (const QString &device : others)
-        if (device.startsWith(QStringLiteral("/dev/serial/by-id/")))
-            return device;
-    return others.value(0, QStringLiteral("/dev/serial/by-id/..."));
-}
-
-QStringList LinkCommands(const FailureFacts &facts, const QString &target, const QString &home)
-{
-    QStringList lines;
-    if (facts.route.link.isEmpty())
-        lines << QStringLiteral("    mkdir -p %1").arg(ShellWord(ShortPath(facts.linkFolder, home)));
-    lines << QStringLiteral("    ln -sfn %1 %2").arg(ShellWord(target), ShellWord(LinkOf(facts, home)));
-    return lines;
-}
-
-QString ShortPath(const QString &path, const QString &home)
-{
-    if (!home.isEmpty() && home != QStringLiteral("/") && path.startsWith(home + QLatin1Char('/')))
-        return QLatin1Char('~') + path.mid(home.size());
-    return path;
-}
-
 QString RouteHint(const RouteFacts &facts, const QString &home)
 {
     if (facts.device.isEmpty())
@@ -157,13 +121,16 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
     const RouteFacts &route = facts.route;
     QStringList lines;
     const QString named = route.path.isEmpty() ? Com(route.number) : route.path;
-    const QString lost = facts.lost ? QStringLiteral(" went away") : QString();
+    QString reason = Reason(facts);
+    if (!reason.endsWith(QLatin1Char('.')))
+        reason += QLatin1Char('.');
+    const QString happened = Happened(facts.failure);
     if (route.device.isEmpty())
-        lines << WithStop(facts.reason);
+        lines << reason;
     else if (named == route.device)
-        lines << QStringLiteral("%1%2: %3").arg(named, lost, WithStop(facts.reason));
+        lines << QStringLiteral("%1%2: %3").arg(named, happened, reason);
     else
-        lines << QStringLiteral("%1 (%2)%3: %4").arg(named, route.device, lost, WithStop(facts.reason));
+        lines << QStringLiteral("%1 (%2)%3: %4").arg(named, route.device, happened, reason);
 
     switch (Classify(facts)) {
     case Trouble::NoPort:
@@ -184,7 +151,7 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
         lines << QStringLiteral("Another program holds this port (a terminal program, a modem "
                                 "manager, another comloop). Close it, %1")
                      .arg(ThenRetry(facts))
-              << QStringLiteral("To see which one: fuser -v %1").arg(ShellWord(route.device));
+              << QStringLiteral("To see which one: %1").arg(WhoUses(route.device));
         break;
     case Trouble::Denied:
         lines << AccessAdvice(facts);

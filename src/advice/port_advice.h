@@ -1,8 +1,8 @@
 #pragma once
 
+#include "port_failure.h"
 #include "port_lock.h"
 
-#include <QSerialPort>
 #include <QString>
 #include <QStringList>
 
@@ -37,11 +37,9 @@ struct AccessFacts
 struct FailureFacts
 {
     RouteFacts route;
-    QSerialPort::SerialPortError kind = QSerialPort::NoError;
-    QString reason;           // the system's own words
+    PortFailure failure;       // what failed, and the system's error number
     QStringList serialDevices; // USB, ACM and by-id devices present now
     QString linkFolder;        // where comN links live
-    bool lost = false;         // an open port closed on its own, rather than an open failing
     // What the person does once the cause is gone, where Open Ports is not
     // at hand; empty: in the window. Given its default here, so facts
     // written without it are complete.

@@ -2,124 +2,35 @@
 
 #include "com_map.h"
 #include "serial_port.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <algorithm>
-#include <vector>
-
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "system_facts.h"
 
 namespace {
 
-QString UserName(uid_t uid)
+RouteFacts Facts(const ComRoute &route)
 {
-    const passwd *user = ::getpwuid(uid);
-    return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
-}
-
-QString GroupName(gid_t gid)
-{
-    const group *entry = ::getgrgid(gid);
-    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(gid);
-}
-
-// The groups the group database lists the user in now; a session gets them
-// at login.
-std::vector<gid_t> JoinedGroups()
-{
-    const passwd *user = ::getpwuid(::geteuid());
-    if (!user)
-        return {};
-    int count = 0;
-    ::getgrouplist(user->pw_name, user->pw_gid, nullptr, &count);
-    std::vector<gid_t> groups(std::size_t(std::max(count, 0)));
-    if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0)
-        return {};
-    return groups;
-}
-
-std::vector<gid_t> SessionGroups()
-{
-    std::vector<gid_t> groups(std::size_t(std::max(::getgroups(0, nullptr), 0)));
-    groups.resize(std::size_t(std::max(::getgroups(int(groups.size()), groups.data()), 0)));
-    groups.push_back(::getegid());
-    return groups;
-}
-
-bool Has(const std::vector<gid_t> &groups, gid_t gid)
-{
-    return std::find(groups.begin(), groups.end(), gid) != groups.end();
+    return {route.number, route.device, route.link, !route.device.isEmpty() && DevicePresent(route.device),
+            route.path};
 }
 
 } // namespace
 
 RouteFacts LookUpRoute(int number)
 {
-    const ComRoute route = RouteCom(number);
-    RouteFacts facts{number, route.device, route.link, false};
-    if (route.device.isEmpty())
-        return facts;
-    const QFileInfo device(route.device);
-    if (!route.link.isEmpty() && device.isSymLink() && !device.exists())
-        facts.device = device.symLinkTarget();
-    facts.present = device.exists();
-    return facts;
-}
-
-RouteFacts LookUpPath(const QString &path)
-{
-    const ComRoute route = RoutePath(path);
-    return {0, route.device, {}, QFileInfo::exists(route.device), path};
+    return Facts(RouteCom(number));
 }
 
 RouteFacts LookUpPort(int number, const QString &path)
 {
-    return path.isEmpty() ? LookUpRoute(number) : LookUpPath(path);
-}
-
-QStringList PresentSerialDevices()
-{
-    const auto filters = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
-    QStringList found;
-    const QDir dev(QStringLiteral("/dev"));
-    for (const QString &name : dev.entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}, filters))
-        found << dev.filePath(name);
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QString &name : byId.entryList(filters))
-        found << byId.filePath(name);
-    return found;
-}
-
-AccessFacts LookUpAccess(const QString &device)
-{
-    AccessFacts facts;
-    struct stat st = {};
-    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
-        return facts;
-    facts.owner = UserName(st.st_uid);
-    facts.group = GroupName(st.st_gid);
-    facts.mode = st.st_mode & 07777;
-    facts.userIsOwner = st.st_uid == ::geteuid();
-    facts.inGroup = Has(SessionGroups(), st.st_gid);
-    facts.joinedGroup = Has(JoinedGroups(), st.st_gid);
-    return facts;
+    return Facts(path.isEmpty() ? RouteCom(number) : RoutePath(path));
 }
 
 FailureFacts LookUpFailure(const TCommPort &port)
 {
     FailureFacts facts;
-    facts.route = LookUpPort(port.GetComNumber(), port.GetPath());
-    facts.kind = port.GetLastErrorKind();
-    facts.reason = port.GetLastError();
+    facts.route = Facts(port.GetRoute());
+    facts.failure = port.GetFailure();
     facts.serialDevices = PresentSerialDevices();
     facts.linkFolder = ComLinkFolder();
-    facts.lost = port.GetLost();
     facts.lock = port.GetLock();
     facts.access = LookUpAccess(port.GetDevice());
     return facts;

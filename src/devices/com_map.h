@@ -8,8 +8,10 @@
 // and otherwise to the N-th built-in UART, /dev/ttyS<N-1>.
 struct ComRoute
 {
-    QString device; // what an open uses; empty when the number names no port
-    QString link;   // the comN link it came from, empty when none exists
+    int number = 0;  // the COM number it was asked for; 0 when named by path
+    QString path;    // the device as named instead of a number; empty: by number
+    QString device;  // what an open uses; empty when the number names no port
+    QString link;    // the comN link it came through; empty when none exists
 };
 
 QString ComLinkFolder();

@@ -1,36 +1,41 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
-// UUCP lock files (LCK..<device name>) are how serial programs tell each
-// other a port is taken. QSerialPort writes its own before it opens a port,
-// but it reads whatever it finds there without limit and judges only its
-// own kind well: a pipe planted there hangs it, a link to /dev/zero eats
-// memory for ever, and it would open a port from under minicom or socat.
-// So the lock is looked at and judged here first, the way every program that
-// writes one means it, and a stale one is cleared away.
+// Serial programs tell each other a port is taken with a lock file named
+// after the device. A port takes its device's lock before it opens it, and
+// gives it back when it closes; a lock whose program has ended is taken
+// over. The facts are kept as they were found, for the advice to word.
 struct PortLock
 {
     enum State {
-        Free,        // no lock, or a stale one now removed: the open may go on
+        Free,        // taken by this port, or there is nowhere to take it: the open may go on
         Held,        // a running process holds the device
         Unfit,       // something that is not a lock sits where the lock goes
         Stuck,       // a stale lock this user may not remove
         NameTooLong, // the device's lock file name would be too long to exist
     };
+    // Unfit: what sits there instead.
+    enum Fault { NoFault, Pipe, Directory, Link, Socket, Node, Huge, Unreadable, Empty, NoProcess, Changing };
     State state = Free;
-    QString path = {};      // the lock file, in the folder QSerialPort uses
+    QString path = {};      // the lock file
     qint64 pid = 0;         // Held: the process
     QString owner = {};     // Held: its command name, when the system tells it
     bool self = false;      // Held: it is this very process
-    QString fault = {};     // Unfit: what it is instead; Stuck: why it stays
-    bool directory = false; // Unfit: a folder, which takes rm -r
+    Fault fault = NoFault;  // Unfit
+    QString target = {};    // Unfit Link: where it points
+    qint64 size = 0;        // Unfit Huge: how long it is
+    QByteArray text = {};   // Unfit NoProcess: its first line
+    int error = 0;          // Unfit Unreadable, Stuck: the system's error number
     bool mine = false;      // this user may remove the file without sudo
+    bool taken = false;     // Free: this port made the file, and removes it on close
+    quint64 device = 0;     // taken: which file that is, so that only it
+    quint64 inode = 0;      // is ever removed
 };
 
-// Runs before every open: QSerialPort itself then finds either no lock file
-// or none it would have to read.
-PortLock CheckLock(const QString &device);
-
-// Why the lock keeps `device` from opening, in one sentence.
-QString LockReason(const QString &device, const PortLock &lock);
+// Takes the lock of `device` for this process, or says why not. Nothing in
+// the lock folder can make it wait, read without end, or follow a link.
+PortLock LockPort(const QString &device);
+// Removes the lock LockPort took, if it is still the one it made.
+void UnlockPort(const PortLock &lock);

@@ -1,6 +1,8 @@
 #include "port_advice.h"
 
 #include <QTest>
+
+#include <cerrno>
 #include <QTextDocument>
 
 Q_DECLARE_METATYPE(RouteFacts)
@@ -11,13 +13,11 @@ namespace {
 const QString home = QStringLiteral("/home/ann");
 const QString folder = QStringLiteral("/home/ann/.config/comloop");
 
-FailureFacts Failure(RouteFacts route, QSerialPort::SerialPortError kind, const QString &reason,
-                     QStringList devices = {})
+FailureFacts Failure(RouteFacts route, PortFailure failure, QStringList devices = {})
 {
     FailureFacts facts;
     facts.route = std::move(route);
-    facts.kind = kind;
-    facts.reason = reason;
+    facts.failure = failure;
     facts.serialDevices = std::move(devices);
     facts.linkFolder = folder;
     return facts;
@@ -26,18 +26,17 @@ FailureFacts Failure(RouteFacts route, QSerialPort::SerialPortError kind, const 
 // A failure at the lock, as the port reports it.
 FailureFacts AtLock(RouteFacts route, PortLock lock, int otherSide = 0, QStringList devices = {})
 {
-    FailureFacts facts =
-        Failure(std::move(route), QSerialPort::PermissionError, LockReason(route.device, lock), std::move(devices));
+    FailureFacts facts = Failure(std::move(route), {PortFailure::Lock}, std::move(devices));
     facts.lock = std::move(lock);
     facts.otherSide = otherSide;
     return facts;
 }
 
-FailureFacts Denied(const QString &owner, const QString &group, unsigned mode, bool joined = false)
+FailureFacts Denied(const QString &owner, const QString &group, unsigned mode, bool joined = false,
+                    bool inGroup = false)
 {
-    FailureFacts facts = Failure({3, "/dev/ttyUSB0", folder + "/com3", true}, QSerialPort::PermissionError,
-                                 "Permission denied");
-    facts.access = {owner, group, mode, false, false, joined};
+    FailureFacts facts = Failure({3, "/dev/ttyUSB0", folder + "/com3", true}, {PortFailure::Open, EACCES});
+    facts.access = {owner, group, mode, false, inGroup, joined};
     return facts;
 }
 
@@ -123,20 +122,19 @@ private slots:
         QTest::newRow("joined dialout since this session began")
             << Denied("root", "dialout", 0660, true) << QStringList{"log out and log in again"}
             << QStringList{"usermod"};
-        QTest::newRow("locked by another program")
-            << Failure(usb, QSerialPort::PermissionError, "Permission error while locking the device")
-            << QStringList{"COM3 (/dev/ttyUSB0): Permission error while locking the device.\n", busy,
-                           "fuser -v /dev/ttyUSB0"}
-            << QStringList{"usermod"};
-        QTest::newRow("lock of a program outside Qt")
-            << Failure(usb, QSerialPort::PermissionError, "/dev/ttyUSB0 is locked by process 4242 (minicom)")
-            << QStringList{"locked by process 4242 (minicom).", busy} << QStringList{"usermod"};
+        QTest::newRow("group root may open it, so no group helps")
+            << Denied("root", "root", 0660) << QStringList{"Only root may open it"}
+            << QStringList{"usermod", "These permissions let you"};
+        QTest::newRow("already in the device's group")
+            << Denied("root", "dialout", 0660, false, true)
+            << QStringList{"These permissions let you open it", "getfacl /dev/ttyUSB0"}
+            << QStringList{"usermod", "log in again"};
         QTest::newRow("opened for exclusive use")
-            << Failure(usb, QSerialPort::PermissionError, "Device or resource busy")
-            << QStringList{"Device or resource busy.", busy} << QStringList{"usermod"};
+            << Failure(usb, {PortFailure::Open, EBUSY})
+            << QStringList{"COM3 (/dev/ttyUSB0): Device or resource busy.\n", busy, "fuser -v /dev/ttyUSB0"}
+            << QStringList{"usermod"};
         QTest::newRow("dangling link, adapters present")
-            << Failure({3, "/dev/ttyUSB9", folder + "/com3", false}, QSerialPort::DeviceNotFoundError,
-                       "No such file or directory",
+            << Failure({3, "/dev/ttyUSB9", folder + "/com3", false}, {PortFailure::Open, ENOENT},
                        {"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"})
             << QStringList{"COM3 (/dev/ttyUSB9): No such file or directory.\n",
                            "COM3 leads to /dev/ttyUSB9 through ~/.config/comloop/com3.",
@@ -145,26 +143,23 @@ private slots:
                            "ln -sfn /dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0 ~/.config/comloop/com3"}
             << QStringList{"usermod", busy, "plugged in?"};
         QTest::newRow("no uart, no adapters")
-            << Failure({5, "/dev/ttyS4", {}, false}, QSerialPort::DeviceNotFoundError,
-                       "No such file or directory")
+            << Failure({5, "/dev/ttyS4", {}, false}, {PortFailure::Open, ENOENT})
             << QStringList{"COM5 has no link in ~/.config/comloop, so it leads to the built-in port /dev/ttyS4.",
                            "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/serial/by-id/*", "plugged in?",
                            "mkdir -p ~/.config/comloop", "~/.config/comloop/com5"}
             << QStringList{"usermod", busy};
         QTest::newRow("only a tty device")
-            << Failure({6, "/dev/ttyACM1", folder + "/com6", false}, QSerialPort::DeviceNotFoundError,
-                       "No such file or directory", {"/dev/ttyACM0"})
+            << Failure({6, "/dev/ttyACM1", folder + "/com6", false}, {PortFailure::Open, ENOENT}, {"/dev/ttyACM0"})
             << QStringList{"ln -sfn /dev/ttyACM0 ~/.config/comloop/com6"} << QStringList{"plugged in?"};
         QTest::newRow("number below 1")
-            << Failure({0, {}, {}, false}, QSerialPort::DeviceNotFoundError,
-                       "COM0 names no port: numbers start at 1")
+            << Failure({0, {}, {}, false}, {PortFailure::NoPort})
             << QStringList{"COM0 names no port: numbers start at 1.\n",
                            "close it and start comloop again with a COM number from 1 up"}
             << QStringList{"ln -sfn", "usermod", "()", "Pick"};
         // Named by path from the command line: no COM number to speak of,
         // no link to mend, and no button to press.
-        FailureFacts byIdBusy = Failure({0, "/dev/ttyUSB0", {}, true, "/dev/serial/by-id/usb-A"},
-                                        QSerialPort::PermissionError, "Device or resource busy");
+        FailureFacts byIdBusy =
+            Failure({0, "/dev/ttyUSB0", {}, true, "/dev/serial/by-id/usb-A"}, {PortFailure::Open, EBUSY});
         byIdBusy.retry = QStringLiteral("run comloop-check again");
         QTest::newRow("path, held by another program")
             << byIdBusy
@@ -172,14 +167,12 @@ private slots:
                            "Close it, then run comloop-check again."}
             << QStringList{"COM0", "Open Ports"};
         QTest::newRow("path to no device")
-            << Failure({0, "/dev/ttyUSB3", {}, false, "/dev/ttyUSB3"}, QSerialPort::DeviceNotFoundError,
-                       "No such file or directory", {"/dev/ttyUSB0"})
+            << Failure({0, "/dev/ttyUSB3", {}, false, "/dev/ttyUSB3"}, {PortFailure::Open, ENOENT}, {"/dev/ttyUSB0"})
             << QStringList{"/dev/ttyUSB3: No such file or directory.\nSerial devices present now: /dev/ttyUSB0."}
             << QStringList{"COM0", "ln -sfn", "mkdir"};
         QTest::newRow("link folder with a space")
             << [] {
-                   FailureFacts facts = Failure({5, "/dev/ttyS4", {}, false}, QSerialPort::DeviceNotFoundError,
-                                                "No such file or directory");
+                   FailureFacts facts = Failure({5, "/dev/ttyS4", {}, false}, {PortFailure::Open, ENOENT});
                    facts.linkFolder = "/home/ann/my config/comloop";
                    return facts;
                }()
@@ -191,23 +184,23 @@ private slots:
         const QString lock = QStringLiteral("/run/lock/LCK..ttyUSB0");
         const PortLock ours{.state = PortLock::Held, .path = lock, .pid = 77, .owner = "comloop", .self = true};
         QTest::newRow("a pipe planted as the lock")
-            << AtLock(usb, {.state = PortLock::Unfit, .path = lock, .fault = "a named pipe"})
+            << AtLock(usb, {.state = PortLock::Unfit, .path = lock, .fault = PortLock::Pipe})
             << QStringList{"COM3 (/dev/ttyUSB0): The lock file /run/lock/LCK..ttyUSB0 is a named pipe.\n",
                            "fuser -v /dev/ttyUSB0",
                            "\n    sudo rm /run/lock/LCK..ttyUSB0\nthen press Open Ports again."}
             << QStringList{busy, "usermod", "-r"};
         FailureFacts checkedPipe = AtLock({0, "/dev/ttyUSB0", {}, true, "/dev/ttyUSB0"},
-                                          {.state = PortLock::Unfit, .path = lock, .fault = "a named pipe"});
+                                          {.state = PortLock::Unfit, .path = lock, .fault = PortLock::Pipe});
         checkedPipe.retry = QStringLiteral("run comloop-check again");
         QTest::newRow("a pipe as the lock, from the command line")
             << checkedPipe << QStringList{"sudo rm /run/lock/LCK..ttyUSB0\nthen run comloop-check again."}
             << QStringList{"Open Ports", "COM0"};
         QTest::newRow("a folder of one's own as the lock")
             << AtLock(usb,
-                      {.state = PortLock::Unfit, .path = lock, .fault = "a directory", .directory = true, .mine = true})
+                      {.state = PortLock::Unfit, .path = lock, .fault = PortLock::Directory, .mine = true})
             << QStringList{"\n    rm -r /run/lock/LCK..ttyUSB0\n"} << QStringList{"sudo"};
         QTest::newRow("stale lock of another user")
-            << AtLock(usb, {.state = PortLock::Stuck, .path = lock, .fault = "Operation not permitted"})
+            << AtLock(usb, {.state = PortLock::Stuck, .path = lock, .error = EPERM})
             << QStringList{"is stale, but cannot be removed (Operation not permitted).",
                            "\n    sudo rm /run/lock/LCK..ttyUSB0\nthen press Open Ports again."}
             << QStringList{busy, "fuser"};
@@ -237,19 +230,23 @@ private slots:
             << QStringList{"would be named with 310 bytes, and a file name holds at most 255.",
                            "point ~/.config/comloop/com3 at it,\nthen press Open Ports again."}
             << QStringList{busy, "rm "};
-        QTest::newRow("unplugged while open")
-            << Failure(usb, QSerialPort::ResourceError, "Input/output error")
-            << QStringList{"Input/output error.", "unplugged"} << QStringList{"usermod", busy};
-        FailureFacts lost = Failure(usb, QSerialPort::WriteError, "Input/output error");
-        lost.lost = true;
+        QTest::newRow("failed while open")
+            << Failure(usb, {PortFailure::Read, EIO})
+            << QStringList{"COM3 (/dev/ttyUSB0) failed while receiving: Input/output error.\n", "unplugged"}
+            << QStringList{"usermod", busy, "went away"};
+        QTest::newRow("failed while sending")
+            << Failure(usb, {PortFailure::Write, EIO})
+            << QStringList{"COM3 (/dev/ttyUSB0) failed while sending: Input/output error.\n"}
+            << QStringList{"usermod", busy};
+        // The dead descriptor answers with some error or other; that the
+        // device node is gone is what happened.
         QTest::newRow("went away while open")
-            << lost
-            << QStringList{"COM3 (/dev/ttyUSB0) went away: Input/output error.\n", "unplugged",
-                           "then press Open Ports"}
-            << QStringList{"usermod", busy, "not look like a serial port", "close"};
+            << Failure(usb, {PortFailure::Read, EINVAL, true})
+            << QStringList{"COM3 (/dev/ttyUSB0) went away: it was disconnected (its device node is gone).\n",
+                           "unplugged", "then press Open Ports"}
+            << QStringList{"usermod", busy, "not look like a serial port", "close", "Invalid argument"};
         QTest::newRow("not a serial device")
-            << Failure({7, "/dev/null", folder + "/com7", true}, QSerialPort::WriteError,
-                       "Inappropriate ioctl for device")
+            << Failure({7, "/dev/null", folder + "/com7", true}, {PortFailure::Setup, ENOTTY})
             << QStringList{"COM7 (/dev/null): Inappropriate ioctl for device.", "not look like a serial port"}
             << QStringList{"usermod", busy};
     }

@@ -1,5 +1,9 @@
 #include "virtual_cable.h"
 
+#include "port_advice.h"
+#include "port_facts.h"
+#include "serial_port.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -11,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <stdexcept>
 
 PtyEnd::PtyEnd()
@@ -137,12 +142,28 @@ QString LockPath(const QString &device)
         + device.mid(5).replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
+QString FailureText(const TCommPort &port)
+{
+    return FailureHint(LookUpFailure(port), QDir::homePath());
+}
+
 double ProcessCpuMs()
 {
     rusage usage = {};
     getrusage(RUSAGE_SELF, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0
         + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+qint64 StatusKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field))).simplified().split(' ').value(0).toLongLong();
+    return 0;
 }
 
 bool WaitFor(const std::function<bool()> &done, int ms)

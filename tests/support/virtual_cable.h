@@ -72,11 +72,17 @@ private:
     bool hadSaved_;
 };
 
-// Where Qt and every UUCP-style program look for the lock of a device.
+// Where every UUCP-style program looks for the lock of a device.
 QString LockPath(const QString &device);
+
+class TCommPort;
+// Why `port` last failed, in the words its tooltip would use.
+QString FailureText(const TCommPort &port);
 
 // CPU time (user + system) this process has used, in milliseconds.
 double ProcessCpuMs();
+// A line of /proc/self/status in kB, such as "VmRSS:".
+qint64 StatusKb(const char *field);
 
 // Lets the event loop run until `done` holds or `ms` passed; polls every
 // millisecond, so a long table of small steps stays quick.

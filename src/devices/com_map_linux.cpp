@@ -14,12 +14,16 @@ QString ComLinkFolder()
 namespace {
 
 // Open the device itself, not a link to it, so the lock taken on it is the
-// one every other program sees; a dangling link stays as it is and fails
-// with the system's own reason.
+// one every other program sees. A dangling link leads to where it points:
+// the open fails there with the system's own reason, and the advice names
+// the device that is missing.
 QString Followed(const QString &path)
 {
-    const QString target = QFileInfo(path).canonicalFilePath();
-    return target.isEmpty() ? path : target;
+    const QFileInfo info(path);
+    const QString target = info.canonicalFilePath();
+    if (!target.isEmpty())
+        return target;
+    return info.isSymLink() ? info.symLinkTarget() : path;
 }
 
 } // namespace
@@ -27,15 +31,15 @@ QString Followed(const QString &path)
 ComRoute RouteCom(int number)
 {
     if (number < 1)
-        return {};
+        return {number, {}, {}, {}};
     const QString link = ComLinkFolder() + QStringLiteral("/com%1").arg(number);
     const QFileInfo info(link);
     if (info.isSymLink() || info.exists())
-        return {Followed(link), link};
-    return {QStringLiteral("/dev/ttyS%1").arg(qlonglong(number) - 1), {}};
+        return {number, {}, Followed(link), link};
+    return {number, {}, QStringLiteral("/dev/ttyS%1").arg(qlonglong(number) - 1), {}};
 }
 
 ComRoute RoutePath(const QString &path)
 {
-    return {Followed(path), {}};
+    return {0, path, Followed(path), {}};
 }

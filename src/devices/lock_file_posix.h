@@ -15,14 +15,15 @@ inline constexpr qint64 LockFileCap = 1024;
 // pipe and without reading more than a lock can hold.
 struct LockFileLook
 {
-    enum Shape { Absent, Text, Unfit };
+    enum Shape { Absent, Text, Huge, Pipe, Directory, Link, Socket, Node, Unreadable };
     Shape shape = Absent;
-    QByteArray text;        // Text: the whole contents
-    QString fault;          // Unfit: what it is instead, completing "The lock file ... is"
-    bool directory = false; // Unfit: a folder, which takes rm -r
-    bool mine = false;      // this user may remove it without sudo
-    dev_t device = 0;       // which file was looked at, so that only that one
-    ino_t inode = 0;        // is ever removed
+    QByteArray text;   // Text: the whole contents
+    qint64 size = 0;   // Huge: its length
+    QString target;    // Link: where it points
+    int error = 0;     // Unreadable: why
+    bool mine = false; // this user may remove it without sudo
+    dev_t device = 0;  // which file was looked at, so that only that one
+    ino_t inode = 0;   // is ever removed
 };
 
 LockFileLook LookAtLockFile(const QString &path);
@@ -31,3 +32,10 @@ LockFileLook LookAtLockFile(const QString &path);
 // someone else took meanwhile stays. Refused leaves errno set.
 enum class Removal { Done, Changed, Refused };
 Removal RemoveLockFile(const QString &path, const LockFileLook &seen);
+
+// Makes `path` a lock naming this process, whole from its first moment: the
+// text is written to a file of its own in `folder` and linked into place,
+// which fails rather than follow or replace anything already there.
+// Created fills `made` with the new file's identity.
+enum class Creation { Created, Exists, Refused };
+Creation CreateLockFile(const QString &folder, const QString &path, LockFileLook *made);

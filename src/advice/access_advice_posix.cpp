@@ -1,4 +1,5 @@
 #include "advice_words.h"
+#include "trouble_advice.h"
 
 namespace {
 

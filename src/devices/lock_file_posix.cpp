@@ -1,10 +1,9 @@
-#include "lock_file.h"
+#include "lock_file_posix.h"
 
 #include <QFile>
-#include <QLocale>
 
 #include <cerrno>
-#include <cstring>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,59 +11,52 @@
 
 namespace {
 
-QString SystemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 QString LinkTarget(const QByteArray &path)
 {
     char target[4096];
     const ssize_t size = ::readlink(path.constData(), target, sizeof target);
-    return size > 0 ? QString::fromLocal8Bit(target, qsizetype(size)) : QStringLiteral("an unreadable target");
+    return size > 0 ? QString::fromLocal8Bit(target, qsizetype(size)) : QString();
 }
 
 // Marks `look` unfit unless `st` is a plain file of a lock's size; `path`
 // names a link's target.
 bool Fits(const struct stat &st, const QByteArray &path, LockFileLook &look)
 {
-    look.directory = S_ISDIR(st.st_mode);
     look.mine = ::geteuid() == 0 || st.st_uid == ::geteuid();
     look.device = st.st_dev;
     look.inode = st.st_ino;
-    look.shape = LockFileLook::Unfit;
     switch (st.st_mode & S_IFMT) {
     case S_IFREG:
         if (st.st_size <= LockFileCap) {
             look.shape = LockFileLook::Text;
             return true;
         }
-        look.fault = QStringLiteral("%1 long, where a lock holds a few bytes")
-                         .arg(QLocale::c().formattedDataSize(st.st_size, 0));
-        break;
+        look.shape = LockFileLook::Huge;
+        look.size = st.st_size;
+        return false;
     case S_IFIFO:
-        look.fault = QStringLiteral("a named pipe");
-        break;
+        look.shape = LockFileLook::Pipe;
+        return false;
     case S_IFDIR:
-        look.fault = QStringLiteral("a directory");
-        break;
+        look.shape = LockFileLook::Directory;
+        return false;
     case S_IFLNK:
-        look.fault = QStringLiteral("a symbolic link to %1").arg(LinkTarget(path));
-        break;
+        look.shape = LockFileLook::Link;
+        look.target = LinkTarget(path);
+        return false;
     case S_IFSOCK:
-        look.fault = QStringLiteral("a socket");
-        break;
+        look.shape = LockFileLook::Socket;
+        return false;
     default:
-        look.fault = QStringLiteral("a device node");
-        break;
+        look.shape = LockFileLook::Node;
+        return false;
     }
-    return false;
 }
 
 LockFileLook Unreadable(int error, LockFileLook look = {})
 {
-    look.shape = LockFileLook::Unfit;
-    look.fault = QStringLiteral("unreadable (%1)").arg(SystemError(error));
+    look.shape = LockFileLook::Unreadable;
+    look.error = error;
     return look;
 }
 
@@ -119,4 +111,58 @@ Removal RemoveLockFile(const QString &path, const LockFileLook &seen)
     if (::unlink(name.constData()) == 0 || errno == ENOENT)
         return Removal::Done;
     return Removal::Refused;
+}
+
+namespace {
+
+bool WriteAll(int fd, const QByteArray &text)
+{
+    qsizetype done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Creation CreateLockFile(const QString &folder, const QString &path, LockFileLook *made)
+{
+    // The process number as UUCP wrote it, and as every program that honours
+    // such locks reads it: ten characters, right-aligned, and a newline.
+    const QByteArray text = QByteArray::number(qint64(::getpid())).rightJustified(10, ' ') + '\n';
+    // mkostemp creates exclusively under a name nobody can guess, so nothing
+    // planted in the folder can stand in for this file.
+    QByteArray temporary = QFile::encodeName(folder) + "/LTMP.comloop.XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return Creation::Refused;
+    struct stat st = {};
+    const bool written = ::fchmod(fd, 0644) == 0 && WriteAll(fd, text) && ::fstat(fd, &st) == 0;
+    const int writeError = errno;
+    ::close(fd);
+    if (!written) {
+        ::unlink(temporary.constData());
+        errno = writeError;
+        return Creation::Refused;
+    }
+    // link() never follows or replaces what is at `path`: a lock, a pipe or a
+    // link to a device that appeared since the look leaves it failing.
+    const int linked = ::link(temporary.constData(), QFile::encodeName(path).constData());
+    const int linkError = errno;
+    ::unlink(temporary.constData());
+    if (linked != 0) {
+        errno = linkError;
+        return linkError == EEXIST ? Creation::Exists : Creation::Refused;
+    }
+    made->shape = LockFileLook::Text;
+    made->text = text;
+    made->mine = true;
+    made->device = st.st_dev;
+    made->inode = st.st_ino;
+    return Creation::Created;
 }

@@ -1,0 +1,224 @@
+#include "serial_device.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+struct TSerialDevice::Line
+{
+    QByteArray path;
+    int fd = -1;
+    dev_t node = 0;   // the device number opened, to tell it from a newcomer at the same path
+    termios found{};  // the settings it had, put back on close
+    int baud = 0;
+    QSocketNotifier *reads = nullptr;
+    QSocketNotifier *writes = nullptr;
+};
+
+namespace {
+
+speed_t Speed(int baud)
+{
+    static const std::pair<int, speed_t> speeds[] = {
+        {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
+        {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
+        {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
+        {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+        {2000000, B2000000}};
+    for (const auto &[rate, speed] : speeds)
+        if (rate == baud)
+            return speed;
+    return B0;
+}
+
+tcflag_t CharacterSize(int bits)
+{
+    switch (bits) {
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    case 8:
+        return CS8;
+    }
+    return 0;
+}
+
+// The device's own settings with the line made raw: every byte passes as it
+// is, nothing is echoed, no character stops or signals anything, and reads
+// wait for at least one byte, so that a read that finds nothing says so
+// (EAGAIN) rather than returning 0, which is kept for a hung-up line.
+bool Raw(termios &line, const LineSettings &wanted)
+{
+    const speed_t speed = Speed(wanted.baud);
+    const tcflag_t size = CharacterSize(wanted.dataBits);
+    if (speed == B0 || size == 0)
+        return false;
+    ::cfmakeraw(&line);
+    line.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+    line.c_cflag &= ~tcflag_t(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    line.c_cflag |= size | CLOCAL | CREAD;
+    line.c_cc[VMIN] = 1;
+    line.c_cc[VTIME] = 0;
+    return ::cfsetispeed(&line, speed) == 0 && ::cfsetospeed(&line, speed) == 0;
+}
+
+} // namespace
+
+TSerialDevice *TSerialDevice::Open(const QString &path, const LineSettings &wanted, QObject *owner,
+                                   PortFailure *failure)
+{
+    auto line = std::make_unique<Line>();
+    line->path = QFile::encodeName(path);
+    line->baud = wanted.baud;
+    // Not the controlling terminal of this process, whatever it is, and no
+    // waiting for a carrier.
+    line->fd = ::open(line->path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (line->fd < 0) {
+        *failure = {PortFailure::Open, errno};
+        return nullptr;
+    }
+    bool exclusive = false;
+    const auto fail = [&](int error) -> TSerialDevice * {
+        if (exclusive)
+            ::ioctl(line->fd, TIOCNXCL);
+        ::close(line->fd);
+        *failure = {PortFailure::Setup, error};
+        return nullptr;
+    };
+    struct stat st = {};
+    if (::fstat(line->fd, &st) != 0)
+        return fail(errno);
+    // TIOCEXCL keeps every other opener out (but root) while the port is
+    // open; a device that refuses it is no terminal at all.
+    if (::ioctl(line->fd, TIOCEXCL) != 0)
+        return fail(errno);
+    exclusive = true;
+    if (::tcgetattr(line->fd, &line->found) != 0)
+        return fail(errno);
+    termios raw = line->found;
+    if (!Raw(raw, wanted))
+        return fail(EINVAL);
+    if (::tcsetattr(line->fd, TCSANOW, &raw) != 0)
+        return fail(errno);
+    line->node = st.st_rdev;
+    // Whatever the line carried before the open belongs to nobody.
+    ::tcflush(line->fd, TCIFLUSH);
+    return new TSerialDevice(std::move(line), owner);
+}
+
+TSerialDevice::TSerialDevice(std::unique_ptr<Line> line, QObject *owner) : QObject(owner), line_(std::move(line))
+{
+    line_->reads = new QSocketNotifier(line_->fd, QSocketNotifier::Read, this);
+    line_->writes = new QSocketNotifier(line_->fd, QSocketNotifier::Write, this);
+    line_->writes->setEnabled(false);
+    connect(line_->reads, &QSocketNotifier::activated, this, &TSerialDevice::Readable);
+    connect(line_->writes, &QSocketNotifier::activated, this, &TSerialDevice::Writable);
+}
+
+TSerialDevice::~TSerialDevice()
+{
+    Close();
+}
+
+qint64 TSerialDevice::Failed(PortFailure::Step step, int error)
+{
+    // A vanished device leaves its descriptor answering with errors or end
+    // of file, and nothing more is watched: the owner closes it.
+    WatchReads(false);
+    WatchWrites(false);
+    struct stat st = {};
+    const bool gone = ::stat(line_->path.constData(), &st) != 0 || st.st_rdev != line_->node;
+    failure_ = {step, error, gone};
+    return -1;
+}
+
+qint64 TSerialDevice::Read(char *into, qint64 size)
+{
+    if (line_->fd < 0)
+        return 0;
+    const ssize_t n = ::read(line_->fd, into, size_t(size));
+    if (n > 0)
+        return n;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return 0;
+    // End of file is how a terminal says it was hung up: a USB adapter
+    // pulled out, whose reads then end at once and for ever.
+    return Failed(PortFailure::Read, n == 0 ? 0 : errno);
+}
+
+qint64 TSerialDevice::Write(const char *from, qint64 size)
+{
+    if (line_->fd < 0)
+        return 0;
+    const ssize_t n = ::write(line_->fd, from, size_t(size));
+    if (n >= 0)
+        return n;
+    if (errno == EAGAIN || errno == EINTR)
+        return 0;
+    return Failed(PortFailure::Write, errno);
+}
+
+qint64 TSerialDevice::Unsent()
+{
+    int waiting = 0;
+    if (line_->fd < 0)
+        return 0;
+    if (::ioctl(line_->fd, TIOCOUTQ, &waiting) != 0)
+        return Failed(PortFailure::Control, errno);
+    return waiting;
+}
+
+void TSerialDevice::WatchReads(bool watch)
+{
+    if (line_->fd >= 0)
+        line_->reads->setEnabled(watch);
+}
+
+void TSerialDevice::WatchWrites(bool watch)
+{
+    if (line_->fd >= 0)
+        line_->writes->setEnabled(watch);
+}
+
+void TSerialDevice::Close()
+{
+    if (line_->fd < 0)
+        return;
+    WatchReads(false);
+    WatchWrites(false);
+    // A frame written just before the close goes out at the rate it was
+    // written for, not at whatever rate the settings put back would give
+    // it: what waits is given the time the line needs for it (ten bits a
+    // byte) and a little more, but never more than a second.
+    qint64 unsent = Unsent();
+    if (unsent > 0) {
+        const qint64 ms = std::min<qint64>(unsent * 10'000 / std::max(line_->baud, 1) + 50, 1000);
+        QDeadlineTimer deadline(ms);
+        while ((unsent = Unsent()) > 0 && !deadline.hasExpired())
+            QThread::msleep(1);
+    }
+    // Whatever still waits cannot go out; closing would wait for it.
+    if (unsent != 0)
+        ::tcflush(line_->fd, TCOFLUSH);
+    ::tcsetattr(line_->fd, TCSANOW, &line_->found);
+    // A pseudo-terminal outlives this descriptor while its far side is
+    // open, and would stay closed to everyone else but root.
+    ::ioctl(line_->fd, TIOCNXCL);
+    ::close(line_->fd);
+    line_->fd = -1;
+}
