@@ -4,6 +4,7 @@
 #include "hex_codec.h"
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 TForm1 *Form1 = nullptr;
@@ -100,9 +101,12 @@ void TForm1::Button2Click()
     PutFrame(*CommPort2, TData->GetValue());
 }
 
+// Every frame of a burst arrives before the window can be painted again,
+// so only the last one's value is ever seen: it is the one set.
 void TForm1::CommPort1DataReceived()
 {
-    TakeFrames(*CommPort1, [this](std::int32_t value, std::string_view) {
-        RData->SetText(IntToStr(value));
-    });
+    std::optional<std::int32_t> last;
+    TakeFrames(*CommPort1, [&last](std::int32_t value, std::string_view) { last = value; });
+    if (last)
+        RData->SetText(IntToStr(*last));
 }
