@@ -6,7 +6,7 @@
 #include "check_report.h"
 #include "link_check.h"
 #include "serial_port.h"
-#include "stop_signals.h"
+#include "session_end.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -48,9 +48,11 @@ int main(int argc, char **argv)
         return kTroubleStatus;
     }
 
-    // From here on a Ctrl-C waits for the event loop, which ends the run
-    // cleanly; one that comes while the ports open ends it before a frame.
-    TStopSignals stopSignals(nullptr);
+    // From here on a Ctrl-C, a TERM or a closed terminal waits for the event
+    // loop, which ends the run cleanly; one that comes while the ports open
+    // is heard once the loop runs, and ends the run before a frame.
+    TLinkCheck *run = nullptr;
+    const TSessionEnd sessionEnd(nullptr, [&run] { run->Stop(TLinkCheck::End::Interrupted); });
     TCommPort master(nullptr);
     TCommPort slave(nullptr);
     const struct Side
@@ -77,8 +79,7 @@ int main(int argc, char **argv)
         report.Line(QStringLiteral("%1: %2").arg(QLatin1String(side.name), DescribePort(side.named)));
     TLinkCheck check(&master, &slave, options.frames, options.timeoutMs, &report, nullptr);
     QObject::connect(&check, &TLinkCheck::Finished, &application, &QCoreApplication::exit);
-    QObject::connect(&stopSignals, &TStopSignals::Raised, &check,
-                     [&check] { check.Stop(TLinkCheck::End::Interrupted); });
+    run = &check;
     for (const Side &side : sides) {
         // The port has closed itself on the error, so the run cannot go on.
         QObject::connect(side.port, &TCommPort::OnLost, &check, [&check, side] {

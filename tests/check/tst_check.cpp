@@ -71,7 +71,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments"); // "{master}", "{slave}": the devices' paths
         QTest::addColumn<LineFault>("fault");
-        QTest::addColumn<QString>("midway"); // "Ctrl-C", or "unplug" the master's cable, once running
+        // Once running: "Ctrl-C", "unplug" the master's cable, or "Ctrl-C
+        // ignored" (the run was started with INT ignored), then TERM.
+        QTest::addColumn<QString>("midway");
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("says"); // standard output and error
 
@@ -103,6 +105,8 @@ private slots:
         const QStringList endless = QStringList{"3", "4", "-n", "100000000"} + slow;
         QTest::newRow("Ctrl-C") << endless << LineFault() << "Ctrl-C" << 0
                                 << QStringList{"interrupted after ", "wrong 0, missing 0\nround trip"};
+        QTest::newRow("Ctrl-C ignored when started, then TERM")
+            << endless << LineFault() << "Ctrl-C ignored" << 0 << QStringList{"interrupted after "};
         QTest::newRow("master unplugged") << endless << LineFault() << "unplug" << 2
                                           << QStringList{"master: the port was lost during the run", "sent "};
         QTest::newRow("a port that is not there")
@@ -137,6 +141,13 @@ private slots:
         arguments.replaceInStrings(QStringLiteral("{slave}"), slave.Device());
 
         QProcess check;
+        // What the run relies on, whatever the test runner was started with.
+        check.setChildProcessModifier([ignoreInt = midway == QStringLiteral("Ctrl-C ignored")] {
+            for (int sig : {SIGINT, SIGTERM, SIGHUP})
+                std::signal(sig, SIG_DFL);
+            if (ignoreInt)
+                std::signal(SIGINT, SIG_IGN);
+        });
         check.start(QStringLiteral(CHECK_BINARY), arguments);
         QVERIFY(check.waitForStarted());
         if (!midway.isEmpty()) {
@@ -146,6 +157,11 @@ private slots:
         }
         if (midway == QStringLiteral("Ctrl-C")) {
             ::kill(pid_t(check.processId()), SIGINT);
+        } else if (midway == QStringLiteral("Ctrl-C ignored")) {
+            ::kill(pid_t(check.processId()), SIGINT);
+            QTest::qWait(300);
+            QCOMPARE(check.state(), QProcess::Running);
+            ::kill(pid_t(check.processId()), SIGTERM);
         } else if (midway == QStringLiteral("unplug")) {
             cable.reset();
             master.HangUp();

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <iterator>
 #include <utility>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,15 +25,33 @@ void OnSignal(int)
 {
     const int saved = errno;
     const char byte = 1;
+    // A full socket already holds a wake-up, so a byte that does not fit
+    // changes nothing.
     (void)!::write(wakeUp[0], &byte, 1);
     errno = saved;
+}
+
+// Every look at or change of a signal's disposition in the program goes
+// through here: a null `action` only looks.
+bool Dispose(int signal, const struct sigaction *action, struct sigaction *was = nullptr)
+{
+    return ::sigaction(signal, action, was) == 0;
+}
+
+struct sigaction Handler(void (*handler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return action;
 }
 
 void GiveBack()
 {
     for (std::size_t i = 0; i < std::size(kSignals); ++i)
         if (std::exchange(taken[i], false))
-            ::sigaction(kSignals[i], &previous[i], nullptr);
+            Dispose(kSignals[i], &previous[i]);
 }
 
 } // namespace
@@ -50,17 +69,13 @@ TSessionEnd::TSessionEnd(QObject *owner, std::function<void()> end) : QObject(ow
         GiveBack();
         end_();
     });
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    const struct sigaction action = Handler(OnSignal);
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-        ::sigaction(kSignals[i], nullptr, &previous[i]);
         // Started under nohup, or by a shell that ignores INT for a
-        // background job: whoever started us decided, and that stands.
-        if (previous[i].sa_handler == SIG_IGN)
+        // background job: that stands.
+        if (!Dispose(kSignals[i], nullptr, &previous[i]) || previous[i].sa_handler == SIG_IGN)
             continue;
-        taken[i] = ::sigaction(kSignals[i], &action, nullptr) == 0;
+        taken[i] = Dispose(kSignals[i], &action);
     }
 }
 
@@ -72,4 +87,10 @@ TSessionEnd::~TSessionEnd()
     ::close(wakeUp[0]);
     ::close(wakeUp[1]);
     wakeUp[0] = wakeUp[1] = -1;
+}
+
+void SurviveBrokenPipes()
+{
+    const struct sigaction ignore = Handler(SIG_IGN);
+    Dispose(SIGPIPE, &ignore);
 }
