@@ -10,6 +10,7 @@ import errno
 import fcntl
 import glob
 import os
+import re
 import select
 import shutil
 import signal
@@ -21,11 +22,11 @@ import termios
 import time
 import tty
 
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build-bench")
 COMLOOP = os.path.join(BUILD, "comloop")
 CHECK = os.path.join(BUILD, "comloop-check")
-VIRTUAL_CABLE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                             "scripts", "virtual-cable")
+VIRTUAL_CABLE = os.path.join(ROOT, "scripts", "virtual-cable")
 BARE = os.path.join(BUILD, "bench", "bare_window")
 BARE_CAPTION = "bare window with one caption"
 BARE_TICKING = "bare window with a caption counting seconds"
@@ -37,8 +38,24 @@ FLOOD_SECONDS = 5
 CLICKS = 25
 CHECK_RUNS = 3
 CHECK_FRAMES = 2000
-# What 9600 8N1 carries at most: 960 bytes a second, 12 to a frame.
-LINE_FRAMES_PER_SECOND = 80
+
+
+def source_constant(header, name):
+    """A constant as the program defines it: the frame in src/frame.h, the
+    line in src/serial_port.h."""
+    with open(os.path.join(ROOT, "src", header)) as source:
+        match = re.search(r"constexpr \w+ %s(?:\[\])? = ([^;]+);" % name, source.read())
+    return match.group(1).strip("\"'")
+
+
+FRAME_HEAD = (source_constant("frame.h", "kFramePreamble")
+              + source_constant("frame.h", "kFrameMarker")).encode()
+FRAME_BYTES = len(FRAME_HEAD) + 4  # and the value's four hex digits
+LINE_BAUD = int(source_constant("serial_port.h", "kLineBaud"))
+# A start bit, the data bits and a stop bit to every byte.
+LINE_BITS_PER_BYTE = 1 + int(source_constant("serial_port.h", "kLineDataBits")) + 1
+# What the line carries at most, in whole frames a second.
+LINE_FRAMES_PER_SECOND = LINE_BAUD // LINE_BITS_PER_BYTE // FRAME_BYTES
 
 # Client-area positions of the controls the benchmark clicks or looks at.
 OPEN_PORTS = (240 + 105 // 2, 48 + 25 // 2)
@@ -335,13 +352,13 @@ class Bench:
             got = b""
             sent = self.x.click(x, y)
             deadline = sent + 1
-            while len(got) < 12 and time.monotonic() < deadline:
+            while len(got) < FRAME_BYTES and time.monotonic() < deadline:
                 select.select([slave.far], [], [], max(0.0, deadline - time.monotonic()))
                 try:
                     got += os.read(slave.far, 64)
                 except BlockingIOError:
                     pass
-            if len(got) < 12:
+            if len(got) < FRAME_BYTES:
                 raise RuntimeError("no frame after a click on Measure")
             samples.append((time.monotonic() - sent) * 1000)
         return statistics.median(samples)
@@ -351,8 +368,8 @@ class Bench:
         reader takes them, then waits until the reader has drained it all.
         Returns MB/s and, with `watch` (window, origin-relative rect), how many
         different pictures of that rectangle were seen meanwhile."""
-        frames = b"".join(b"Bizzard?%04X" % (v % 32001) for v in range(0, 65536, 7))
-        size = len(frames) - len(frames) % 12
+        frames = b"".join(FRAME_HEAD + b"%04X" % (v % 32001) for v in range(0, 65536, 7))
+        size = len(frames) - len(frames) % FRAME_BYTES
         ring = memoryview(frames[:size] * 2)
         os.set_blocking(cable.far, False)
         written, offset = 0, 0
@@ -492,7 +509,7 @@ def main():
             f"{rdata_ms:.2f} ms", "-", "-", "< 5 ms", rdata_ms < 5),
         row(f"comloop-check on the pty cable: {CHECK_FRAMES} frames, median of {CHECK_RUNS} runs",
             f"{check_fps:.0f} frames/s (round trip {check_trip_ms:.2f} ms)",
-            f"{LINE_FRAMES_PER_SECOND} frames/s (a 9600 8N1 line)",
+            f"{LINE_FRAMES_PER_SECOND} frames/s (a {LINE_BAUD} 8N1 line)",
             f"{check_fps / LINE_FRAMES_PER_SECOND:.0f}",
             f">= {LINE_FRAMES_PER_SECOND} frames/s", check_fps >= LINE_FRAMES_PER_SECOND),
     ]

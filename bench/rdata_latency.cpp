@@ -3,6 +3,7 @@
 // through, so this probe hosts the real window itself, with COM3 and COM4
 // wired to pseudo-terminals, and writes each frame into COM3's far side.
 #include "Unit1.h"
+#include "frame.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -44,6 +46,14 @@ Pty OpenPty()
     pty.device = QString::fromLocal8Bit(name);
     return pty;
 }
+
+// A frame as the slave's port would send it.
+struct FrameBytes
+{
+    std::string bytes;
+    void PutString(const char *text) { bytes += text; }
+    void PutChar(char ch) { bytes += ch; }
+};
 
 // Notes the moment RData starts painting the caption the probe waits for.
 class PaintWatch : public QObject
@@ -100,15 +110,15 @@ int main(int argc, char **argv)
     std::vector<double> ms;
     for (int i = 0; i < samples; ++i) {
         const int value = 1000 + i;
-        char frame[17];
-        std::snprintf(frame, sizeof frame, "Bizzard?%04X", unsigned(value));
+        FrameBytes frame;
+        PutFrame(frame, value);
         watch.expected = QString::number(value);
         watch.paintedAt = {};
         QEventLoop loop;
         watch.loop = &loop;
         QTimer::singleShot(1000, &loop, &QEventLoop::quit);
         const Clock::time_point sent = Clock::now();
-        if (::write(master.farSide, frame, 12) != 12) {
+        if (::write(master.farSide, frame.bytes.data(), frame.bytes.size()) != ssize_t(frame.bytes.size())) {
             std::perror("rdata_latency: write");
             return 1;
         }

@@ -1,13 +1,13 @@
 #pragma once
 
-// The line as every comloop program sets it up: 9600 baud, 8N1, so each
-// byte takes ten bit times (start, eight data, stop) and a 12-byte frame
-// 12.5 ms.
-constexpr int kLineBaud = 9600;
-constexpr int kBitsPerByte = 10;
-constexpr int kFrameBytes = 12;
-constexpr double kNominalBytesPerSecond = double(kLineBaud) / kBitsPerByte;
-constexpr double kFrameMs = kFrameBytes * 1000.0 / kNominalBytesPerSecond;
+#include "frame.h"
+#include "serial_port.h"
+
+// What the line's settings mean in time: every byte takes its bits at the
+// line's rate, so a frame takes its bytes' worth.
+inline constexpr double kByteMs = 1000.0 * kLineBitsPerByte / kLineBaud;
+inline constexpr double kNominalBytesPerSecond = 1000.0 / kByteMs;
+inline constexpr double kFrameOnLineMs = kFrameBytes * kByteMs;
 // Ten frame times: room for a USB adapter's latency timer (16 ms by
 // default) and a busy machine, yet a lost frame costs little.
-constexpr int kDefaultTimeoutMs = int(10 * kFrameMs);
+inline constexpr int kDefaultTimeoutMs = int(10 * kFrameOnLineMs);

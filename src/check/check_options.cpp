@@ -11,29 +11,31 @@ namespace {
 
 // What the options list cannot say: how ports are named, what is sent, how
 // a frame is judged, and what a script gets back.
-const char *const kDetails = R"(
+QString Details()
+{
+    return QStringLiteral(R"(
 A COM number N (3 or COM3) leads where it leads in the comloop window: to
 the device the link ~/.config/comloop/comN points to ($XDG_CONFIG_HOME
 instead of ~/.config when set), else to the built-in UART /dev/ttyS<N-1>.
-A path (it has a slash) names the device itself. Both ports run at 9600
-baud, 8 data bits, no parity, 1 stop bit, no flow control.
+A path (it has a slash) names the device itself. Both ports run at %1
+baud, %2 data bits, no parity, 1 stop bit, no flow control.
 
-Each frame is the window's 12 bytes: "Bizzard?" and the value as four
+Each frame is the window's %3 bytes: "%4%5" and the value as %6
 upper-case hex digits. Frame n always carries the same value, so a run can
 be repeated byte for byte; every 16 frames put each hex digit on each of the
 three low places and 0 to 7 on the top one, within 0..32000. A frame goes
 out when the one before has been settled:
   received  the next value found at MASTER is the value sent
   wrong     the next value found is another one (the line shows it)
-  missing   no value within the timeout (default 125 ms, ten times the
-            12.5 ms a frame takes at 9600 8N1)
-MASTER finds frames as the window does: by the "?" marker, taking the four
+  missing   no value within the timeout (default %7 ms, ten times the
+            %8 ms a frame takes on the line)
+MASTER finds frames as the window does: by the "%5" marker, taking the %6
 bytes after it as the digits. One line is printed per problem; on a terminal
 a progress line shows during long runs. The summary gives the counts, the
 round trip (median and maximum) and the byte rate at MASTER against the
-line's nominal 960 B/s.
+line's nominal %9 B/s.
 
-Ctrl-C (INT) or TERM ends the run early: the summary covers the frames
+Ctrl-C (INT), TERM or HUP ends the run early: the summary covers the frames
 settled so far, and the ports close, which removes their locks.
 
 Exit status:
@@ -41,7 +43,16 @@ Exit status:
   1  a frame came back wrong or went missing, or none was checked
   2  a port could not be opened or was lost during the run, or the
      arguments are wrong
-)";
+)")
+        .arg(kLineBaud)
+        .arg(kLineDataBits)
+        .arg(kFrameBytes)
+        .arg(QLatin1String(kFramePreamble), QString(QLatin1Char(kFrameMarker)))
+        .arg(kFrameDigits)
+        .arg(kDefaultTimeoutMs)
+        .arg(kFrameOnLineMs, 0, 'f', 1)
+        .arg(kNominalBytesPerSecond, 0, 'f', 0);
+}
 
 std::optional<PortName> ParsePort(const QString &argument)
 {
@@ -88,7 +99,7 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (!parser.parse(arguments))
         return Wrong(parser.errorText());
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
-        return {CheckRequest::Help, {}, parser.helpText() + QLatin1String(kDetails)};
+        return {CheckRequest::Help, {}, parser.helpText() + Details()};
     if (parser.isSet(version))
         return {CheckRequest::Version, {}, QStringLiteral("comloop-check " COMLOOP_VERSION "\n")};
 

@@ -61,7 +61,7 @@ void TForm::Created()
 namespace {
 
 // About a screen refresh: painting more often shows nothing more.
-constexpr int kFrameMs = 8;
+constexpr int kRefreshMs = 8;
 
 } // namespace
 
@@ -73,9 +73,9 @@ bool TForm::event(QEvent *event)
     // every repaint costs a trip to the display server. A change after a
     // quiet spell is painted at once; during a flood the window is painted
     // once a frame, always with the newest captions.
-    if (sincePaint_.isValid() && sincePaint_.elapsed() < kFrameMs) {
+    if (sincePaint_.isValid() && sincePaint_.elapsed() < kRefreshMs) {
         if (!paintLater_.isActive())
-            paintLater_.start(int(kFrameMs - sincePaint_.elapsed()), Qt::PreciseTimer, this);
+            paintLater_.start(int(kRefreshMs - sincePaint_.elapsed()), Qt::PreciseTimer, this);
         return true;
     }
     Paint();
