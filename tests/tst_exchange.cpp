@@ -12,6 +12,7 @@ class TestExchange : public WindowOnCable
 {
     Q_OBJECT
 
+    // Writes `bytes` into the master's cable and waits until the window has
     // dealt with them, which leaves at most four waiting.
     void Receive(const QByteArray &bytes)
     {

@@ -201,9 +201,6 @@ private slots:
         QVERIFY2(rssAfter - rssBefore < 16 * 1024, qPrintable(QString::number(rssAfter - rssBefore)));
 #endif
     }
-
-    // The master's port is held elsewhere: the master side reports it, the
-    // slave opens, and once the holder lets go, the retry opens the master.
 };
 
 COMLOOP_TEST_MAIN(TestFaults)

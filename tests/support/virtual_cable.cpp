@@ -26,6 +26,10 @@ PtyEnd::PtyEnd()
     if (openpty(&master_, &slave_, name, &raw, nullptr) != 0)
         throw std::runtime_error("openpty failed");
     device_ = QString::fromLocal8Bit(name);
+    // A pseudo-terminal just made is nobody's: a lock for its name was left
+    // by a run cut short, and would fail every later test that gets it.
+    if (!QDir().rmdir(LockPath(device_)))
+        QFile::remove(LockPath(device_));
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
     // A program the test starts must not hold the cable too: it would keep
     // the line up after HangUp.
