@@ -7,6 +7,7 @@
 #include "link_check.h"
 #include "serial_port.h"
 #include "session_end.h"
+#include "stream_writer.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -17,7 +18,7 @@
 
 namespace {
 
-constexpr int kTroubleStatus = 2; // a port, or the arguments
+constexpr int kTroubleStatus = 2; // a port, the arguments, or where the output goes
 
 void Complain(const QString &text)
 {
@@ -28,6 +29,17 @@ void Complain(const QString &text)
 
 int main(int argc, char **argv)
 {
+    // A run whose report nobody can read proves nothing to anybody, and a
+    // closed stream's number would go to the next file opened: a port.
+    if (!TStreamWriter::IsOpen(STDOUT_FILENO) || !TStreamWriter::IsOpen(STDERR_FILENO)) {
+        if (TStreamWriter::IsOpen(STDERR_FILENO))
+            Complain(QStringLiteral("standard output is closed, so no result could be read; "
+                                    "send it to a file or to /dev/null instead"));
+        return kTroubleStatus;
+    }
+    // A reader that goes away (| head) ends the run like Ctrl-C does.
+    SurviveBrokenPipes();
+
     QCoreApplication application(argc, argv);
     const CheckRequest request = ParseCheckArguments(QCoreApplication::arguments());
     switch (request.kind) {
@@ -48,6 +60,10 @@ int main(int argc, char **argv)
         return kTroubleStatus;
     }
 
+    TStreamWriter out(STDOUT_FILENO, nullptr);
+    TStreamWriter errors(STDERR_FILENO, nullptr);
+    CheckReport report(&out, &errors, ::isatty(STDOUT_FILENO) == 1);
+
     // From here on a Ctrl-C, a TERM or a closed terminal waits for the event
     // loop, which ends the run cleanly; one that comes while the ports open
     // is heard once the loop runs, and ends the run before a frame.
@@ -67,27 +83,29 @@ int main(int argc, char **argv)
     for (const Side &side : sides) {
         if (OpenPort(*side.port, side.named))
             continue;
-        Complain(QStringLiteral("%1: The port can not open\n%2")
-                     .arg(QLatin1String(side.name), PortAdvice(*side.port)));
+        report.Complaint(QStringLiteral("%1: The port can not open\n%2")
+                             .arg(QLatin1String(side.name), PortAdvice(*side.port)));
         opened = false;
     }
     if (!opened)
         return kTroubleStatus;
 
-    CheckReport report(stdout, ::isatty(STDOUT_FILENO) == 1);
     for (const Side &side : sides)
         report.Line(QStringLiteral("%1: %2").arg(QLatin1String(side.name), DescribePort(side.named)));
     TLinkCheck check(&master, &slave, options.frames, options.timeoutMs, &report, nullptr);
     QObject::connect(&check, &TLinkCheck::Finished, &application, &QCoreApplication::exit);
     run = &check;
     for (const Side &side : sides) {
-        // The port has closed itself on the error, so the run cannot go on.
-        QObject::connect(side.port, &TCommPort::OnLost, &check, [&check, side] {
-            Complain(QStringLiteral("%1: the port was lost during the run\n%2")
-                         .arg(QLatin1String(side.name), PortAdvice(*side.port)));
+        // The port has closed itself on the failure, so the run cannot go on.
+        QObject::connect(side.port, &TCommPort::OnLost, &check, [&check, &report, side] {
+            report.Complaint(QStringLiteral("%1: the port was lost during the run\n%2")
+                                 .arg(QLatin1String(side.name), PortAdvice(*side.port)));
             check.Stop(TLinkCheck::End::PortLost);
         });
     }
+    for (TStreamWriter *stream : {&out, &errors})
+        QObject::connect(stream, &TStreamWriter::ReaderGone, &check,
+                         [&check] { check.Stop(TLinkCheck::End::Interrupted); });
     // Started from the loop, so that an end as early as the first frame
     // reaches a loop that is running and can be told to exit.
     QTimer::singleShot(0, &check, &TLinkCheck::Start);

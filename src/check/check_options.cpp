@@ -22,27 +22,36 @@ baud, %2 data bits, no parity, 1 stop bit, no flow control.
 
 Each frame is the window's %3 bytes: "%4%5" and the value as %6
 upper-case hex digits. Frame n always carries the same value, so a run can
-be repeated byte for byte; every 16 frames put each hex digit on each of the
-three low places and 0 to 7 on the top one, within 0..32000. A frame goes
-out when the one before has been settled:
-  received  the next value found at MASTER is the value sent
-  wrong     the next value found is another one (the line shows it)
-  missing   no value within the timeout (default %7 ms, ten times the
-            %8 ms a frame takes on the line)
-MASTER finds frames as the window does: by the "%5" marker, taking the %6
-bytes after it as the digits. One line is printed per problem; on a terminal
-a progress line shows during long runs. The summary gives the counts, the
-round trip (median and maximum) and the byte rate at MASTER against the
-line's nominal %9 B/s.
+be repeated byte for byte; the values of 32001 frames in a row all differ,
+and the first 16 put each hex digit on each of the three low places and 0
+to 7 on the top one, within 0..32000. One frame is awaited at a time: the
+next goes out once the one before has left SLAVE and its value has come
+back or its timeout (default %7 ms, ten times the %8 ms a frame takes
+on the line) has passed. Nothing else found at MASTER lets a frame go
+sooner. MASTER finds frames as the window does, by the "%5" marker,
+taking the %6 bytes after it as the digits, and each value found is
+matched to the frame that carried it:
+  received  the value of the frame awaited
+  late      the value of a frame whose timeout had passed
+  wrong     a value that no frame awaited or owed carries
+  missing   a frame whose value never came
+One line is printed per problem, for the first 100; the summary counts
+them all. On a terminal a progress line shows during long runs. The
+summary gives the counts, the round trip (median and maximum) and the byte
+rate at MASTER against the line's nominal %9 B/s.
 
-Ctrl-C (INT), TERM or HUP ends the run early: the summary covers the frames
-settled so far, and the ports close, which removes their locks.
+Ctrl-C (INT), TERM or HUP, or a reader of the output that goes away (as
+| head does), ends the run early: the summary covers the frames settled so
+far, and the ports close, which removes their locks and puts their line
+settings back.
 
 Exit status:
-  0  frames were checked and every one came back intact
-  1  a frame came back wrong or went missing, or none was checked
-  2  a port could not be opened or was lost during the run, or the
-     arguments are wrong
+  0  frames were checked and every one came back intact (late ones
+     included), and no value came that was not sent
+  1  a frame went missing, a wrong value came, the slave's line took
+     nothing, or no frame was checked
+  2  a port could not be opened or was lost during the run, the
+     arguments are wrong, or standard output or error is closed
 )")
         .arg(kLineBaud)
         .arg(kLineDataBits)

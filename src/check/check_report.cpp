@@ -1,6 +1,7 @@
 #include "check_report.h"
 
 #include "check_tally.h"
+#include "stream_writer.h"
 
 namespace {
 
@@ -11,8 +12,8 @@ constexpr qint64 kProgressEveryMs = 250;
 
 } // namespace
 
-CheckReport::CheckReport(std::FILE *out, bool terminal)
-    : out_(out), terminal_(terminal), nextMs_(kFirstProgressMs)
+CheckReport::CheckReport(TStreamWriter *out, TStreamWriter *errors, bool terminal)
+    : out_(out), errors_(errors), terminal_(terminal), nextMs_(kFirstProgressMs)
 {
     clock_.start();
 }
@@ -20,8 +21,21 @@ CheckReport::CheckReport(std::FILE *out, bool terminal)
 void CheckReport::Line(const QString &text)
 {
     Clear();
-    std::fputs(qPrintable(text + QLatin1Char('\n')), out_);
-    std::fflush(out_);
+    out_->Write((text + QLatin1Char('\n')).toLocal8Bit());
+}
+
+void CheckReport::Problem(const QString &text)
+{
+    // Noise on a line can make a problem of every few bytes: the first
+    // ones tell what is wrong, the count tells how much.
+    if (++problems_ <= kShownProblems)
+        Line(text);
+}
+
+void CheckReport::Complaint(const QString &text)
+{
+    Clear();
+    errors_->Write(QStringLiteral("comloop-check: %1\n").arg(text).toLocal8Bit());
 }
 
 void CheckReport::Progress(const CheckTally &tally, qint64 frames)
@@ -29,21 +43,28 @@ void CheckReport::Progress(const CheckTally &tally, qint64 frames)
     if (!terminal_ || clock_.elapsed() < nextMs_)
         return;
     nextMs_ = clock_.elapsed() + kProgressEveryMs;
-    const QString text = QStringLiteral("\rframe %1 of %2: %3 received, %4 wrong, %5 missing\x1b[K")
-                             .arg(tally.sent)
-                             .arg(frames)
-                             .arg(tally.received)
-                             .arg(tally.wrong)
-                             .arg(tally.missing);
-    std::fputs(qPrintable(text), out_);
-    std::fflush(out_);
+    const QString text =
+        QStringLiteral("\rframe %1 of %2: %3 received, %4 late, %5 wrong, %6 missing\x1b[K")
+            .arg(tally.sent)
+            .arg(frames)
+            .arg(tally.received)
+            .arg(tally.late)
+            .arg(tally.wrong)
+            .arg(tally.missing);
+    out_->Write(text.toLocal8Bit());
     shown_ = true;
+}
+
+void CheckReport::Close()
+{
+    if (problems_ > kShownProblems)
+        Line(QStringLiteral("%1 more problems not shown").arg(problems_ - kShownProblems));
 }
 
 void CheckReport::Clear()
 {
     if (!shown_)
         return;
-    std::fputs("\r\x1b[K", out_);
+    out_->Write("\r\x1b[K");
     shown_ = false;
 }

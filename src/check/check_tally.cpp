@@ -37,9 +37,10 @@ QString Rate(const CheckTally &tally)
 
 QString Summary(const CheckTally &tally)
 {
-    return QStringLiteral("sent %1, received %2, wrong %3, missing %4\n%5\n%6")
+    return QStringLiteral("sent %1, received %2, late %3, wrong %4, missing %5\n%6\n%7")
         .arg(tally.sent)
         .arg(tally.received)
+        .arg(tally.late)
         .arg(tally.wrong)
         .arg(tally.missing)
         .arg(RoundTrip(tally.roundTripsMs), Rate(tally));
@@ -47,5 +48,5 @@ QString Summary(const CheckTally &tally)
 
 int Verdict(const CheckTally &tally)
 {
-    return tally.sent > 0 && tally.received == tally.sent ? 0 : 1;
+    return tally.sent > 0 && tally.missing == 0 && tally.wrong == 0 ? 0 : 1;
 }

@@ -6,18 +6,10 @@
 
 namespace {
 
-// Frame n's value. Its four digits step by 3, 9, 5 and 1 from one frame to
-// the next, so every 16 frames put each hex digit on each of the three low
-// places and 0 to 7 on the top one, and neighbours differ in every digit: a
-// late frame is never taken for the one after it. The top digit is 7 only
-// where the next is 0 or 8, which keeps every value within 0..32000.
-std::int32_t FrameValue(qint64 n)
-{
-    const auto digit = [n](int step, int offset, int base) {
-        return std::int32_t((n % base * step + offset) % base);
-    };
-    return digit(3, 0, 8) << 12 | digit(9, 3, 16) << 8 | digit(5, 10, 16) << 4 | digit(1, 0, 16);
-}
+// How long a line may take none of the bytes handed to it, in timeouts,
+// before it is called stuck: far more than any latency of a working one.
+constexpr int kStuckTimeouts = 10;
+constexpr int kStuckAtLeastMs = 1000;
 
 QString Hex(std::int32_t value)
 {
@@ -48,6 +40,9 @@ TLinkCheck::TLinkCheck(TCommPort *master, TCommPort *slave, qint64 frames, int t
     timeout_.setSingleShot(true);
     timeout_.setTimerType(Qt::PreciseTimer);
     connect(&timeout_, &QTimer::timeout, this, &TLinkCheck::TimedOut);
+    drained_.setSingleShot(true);
+    drained_.setInterval(1);
+    connect(&drained_, &QTimer::timeout, this, &TLinkCheck::SendNext);
     connect(master_, &TCommPort::OnDataReceived, this, &TLinkCheck::Arrived);
 }
 
@@ -61,71 +56,80 @@ void TLinkCheck::Start()
 
 void TLinkCheck::SendNext()
 {
-    if (tally_.sent == frames_) {
+    if (stopped_)
+        return;
+    if (ledger_.Tally().sent == frames_) {
         Stop(End::Done);
         return;
     }
-    running_ = true;
-    value_ = FrameValue(tally_.sent);
-    sentNs_ = clock_.nsecsElapsed();
-    PutFrame(*slave_, value_);
+    // The frame before may still wait in the driver, if its timeout came
+    // before it was even on the line: never more than one frame queued.
+    if (const std::uint32_t waiting = slave_->GetOutBuffUsed(); waiting > 0) {
+        if (!draining_.isValid())
+            draining_.start();
+        const qint64 limit = std::max<qint64>(qint64(kStuckTimeouts) * timeoutMs_, kStuckAtLeastMs);
+        if (draining_.elapsed() < limit) {
+            drained_.start();
+            return;
+        }
+        report_->Problem(QStringLiteral("the slave's line took nothing for %1 ms: %2 bytes still wait to go out")
+                             .arg(draining_.elapsed())
+                             .arg(waiting));
+        Stop(End::LineStuck);
+        return;
+    }
+    if (!slave_->GetOpen())
+        return; // lost meanwhile: OnLost ends the run
+    draining_.invalidate();
+    PutFrame(*slave_, ledger_.Send(Now()).value);
     timeout_.start(timeoutMs_);
 }
 
 void TLinkCheck::Arrived(int count)
 {
-    tally_.bytes += count;
+    ledger_.Tally().bytes += count;
     TakeFrames(*master_, [this](std::int32_t value, std::string_view digits) { Found(value, digits); });
 }
 
 void TLinkCheck::Found(std::int32_t value, std::string_view digits)
 {
-    if (!running_)
+    if (stopped_)
         return;
-    const qint64 frame = tally_.sent + 1;
-    if (value == value_) {
-        tally_.roundTripsMs.push_back(MsSince(sentNs_));
-        Settle(Outcome::Received);
-    } else if (previousOwed_ && value == previousValue_) {
-        report_->Line(QStringLiteral("frame %1: came after all, %2 ms after it was sent")
-                          .arg(frame - 1)
-                          .arg(MsSince(previousSentNs_), 0, 'f', 1));
-        previousOwed_ = false;
-    } else {
-        report_->Line(QStringLiteral("frame %1: wrong value: sent %2 (%3), got %4 (%5)")
-                          .arg(frame)
-                          .arg(value_)
-                          .arg(Hex(value_))
-                          .arg(value)
-                          .arg(Shown(digits)));
-        Settle(Outcome::Wrong);
+    const FrameLedger::Match match = ledger_.Found(value, Now());
+    switch (match.kind) {
+    case FrameLedger::Kind::Received:
+        timeout_.stop();
+        report_->Progress(ledger_.Tally(), frames_);
+        SendNext();
+        break;
+    case FrameLedger::Kind::Late:
+        report_->Problem(QStringLiteral("frame %1: came after all, %2 ms after it was sent")
+                             .arg(match.frame.number)
+                             .arg(match.ms, 0, 'f', 1));
+        break;
+    case FrameLedger::Kind::Wrong:
+        if (match.frame.number > 0)
+            report_->Problem(QStringLiteral("frame %1: wrong value: sent %2 (%3), got %4 (%5)")
+                                 .arg(match.frame.number)
+                                 .arg(match.frame.value)
+                                 .arg(Hex(match.frame.value))
+                                 .arg(value)
+                                 .arg(Shown(digits)));
+        else
+            report_->Problem(QStringLiteral("wrong value between frames: got %1 (%2)").arg(value).arg(Shown(digits)));
+        break;
     }
 }
 
 void TLinkCheck::TimedOut()
 {
-    report_->Line(QStringLiteral("frame %1: missing: nothing came back within %2 ms")
-                      .arg(tally_.sent + 1)
-                      .arg(timeoutMs_));
+    const FrameLedger::Frame frame = ledger_.TimedOut();
+    report_->Problem(QStringLiteral("frame %1: missing: nothing came back within %2 ms").arg(frame.number).arg(timeoutMs_));
     // What arrived of it, at most four bytes, would otherwise be read with
     // the next frame and cost that one too.
     while (master_->GetInBuffUsed() > 0)
         master_->GetChar();
-    Settle(Outcome::Missing);
-}
-
-void TLinkCheck::Settle(Outcome outcome)
-{
-    timeout_.stop();
-    running_ = false;
-    ++tally_.sent;
-    tally_.received += outcome == Outcome::Received;
-    tally_.wrong += outcome == Outcome::Wrong;
-    tally_.missing += outcome == Outcome::Missing;
-    previousOwed_ = outcome != Outcome::Received;
-    previousValue_ = value_;
-    previousSentNs_ = sentNs_;
-    report_->Progress(tally_, frames_);
+    report_->Progress(ledger_.Tally(), frames_);
     SendNext();
 }
 
@@ -135,15 +139,23 @@ void TLinkCheck::Stop(End end)
         return;
     stopped_ = true;
     timeout_.stop();
-    running_ = false;
-    tally_.seconds = clock_.isValid() ? MsSince(0) / 1000 : 0;
+    drained_.stop();
+    CheckTally &tally = ledger_.Tally();
+    tally.seconds = clock_.isValid() ? double(Now()) / 1e9 : 0;
     if (end == End::Interrupted)
-        report_->Line(QStringLiteral("interrupted after %1 of %2 frames").arg(tally_.sent).arg(frames_));
-    report_->Line(Summary(tally_));
-    emit Finished(end == End::PortLost ? 2 : Verdict(tally_));
-}
-
-double TLinkCheck::MsSince(qint64 ns) const
-{
-    return double(clock_.nsecsElapsed() - ns) / 1e6;
+        report_->Line(QStringLiteral("interrupted after %1 of %2 frames").arg(tally.sent).arg(frames_));
+    report_->Close();
+    report_->Line(Summary(tally));
+    switch (end) {
+    case End::PortLost:
+        emit Finished(2);
+        break;
+    case End::LineStuck:
+        emit Finished(1);
+        break;
+    case End::Done:
+    case End::Interrupted:
+        emit Finished(Verdict(tally));
+        break;
+    }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "check_tally.h"
+#include "frame_ledger.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -13,26 +13,28 @@ class CheckReport;
 class TCommPort;
 
 // Sends frames from the slave one at a time and checks what the master
-// finds. A frame is settled before the next goes out: received when the
-// next value found is the one sent, wrong when it is another, missing when
-// none comes within the timeout.
+// finds, stop and wait: a frame goes out once the one before has left the
+// slave's port (its driver holds nothing more) and its value has come back
+// or its timeout passed. Nothing else found at the master, noise included,
+// ever lets a frame go sooner, so the run never sends faster than the line
+// carries. Values are matched as FrameLedger says.
 class TLinkCheck : public QObject
 {
     Q_OBJECT
 public:
-    enum class End { Done, Interrupted, PortLost };
-    enum class Outcome { Received, Wrong, Missing };
+    enum class End { Done, Interrupted, PortLost, LineStuck };
 
     TLinkCheck(TCommPort *master, TCommPort *slave, qint64 frames, int timeoutMs, CheckReport *report,
                QObject *owner);
 
     void Start();
-    // Ends the run with the summary so far; the frame in flight, if any, is
+    // Ends the run with the summary so far; the frame awaited, if any, is
     // left out of it.
     void Stop(End end);
 
 signals:
-    // The exit status: the verdict, or 2 when a port was lost.
+    // The exit status: the verdict, 1 when the slave's line took nothing,
+    // or 2 when a port was lost.
     void Finished(int status);
 
 private:
@@ -40,8 +42,7 @@ private:
     void Arrived(int count);
     void Found(std::int32_t value, std::string_view digits);
     void TimedOut();
-    void Settle(Outcome outcome);
-    double MsSince(qint64 ns) const;
+    qint64 Now() const { return clock_.nsecsElapsed(); }
 
     TCommPort *master_;
     TCommPort *slave_;
@@ -49,15 +50,9 @@ private:
     int timeoutMs_;
     CheckReport *report_;
     QTimer timeout_;
+    QTimer drained_; // looks again whether the slave's port has sent all
     QElapsedTimer clock_;
-    CheckTally tally_;
-    bool running_ = false; // a frame is in flight
+    QElapsedTimer draining_; // since the next frame was due
+    FrameLedger ledger_;
     bool stopped_ = false;
-    std::int32_t value_ = 0; // of the frame in flight
-    qint64 sentNs_ = 0;
-    // The frame before, while it is one that did not come back as sent: its
-    // value may still turn up, and is then no fault of the frame in flight.
-    bool previousOwed_ = false;
-    std::int32_t previousValue_ = 0;
-    qint64 previousSentNs_ = 0;
 };

@@ -1,15 +1,21 @@
+#include "check_tally.h"
+#include "frame_ledger.h"
 #include "virtual_cable.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #include <memory>
 #include <set>
 
 Q_DECLARE_METATYPE(LineFault)
+Q_DECLARE_METATYPE(CheckTally)
 
 namespace {
 
@@ -41,15 +47,35 @@ QByteArray Marker(char)
     return QByteArrayLiteral("?");
 }
 
-// Every frame on the line is the window's, and together they put each hex
-// digit on each low place and 0 to 7 on the top one, within 0..32000.
+// Frame `frame` (counted from 0) crosses twice, as from a far end that
+// echoes what it is sent and then once more.
+LineFault EchoedTwice(qint64 frame)
+{
+    return [frame, last = QByteArray()](qint64 index, char byte) mutable {
+        last = (last + byte).right(12);
+        return index == frame * 12 + 11 ? byte + last : QByteArray(1, byte);
+    };
+}
+
+QByteArray Dropped(qint64, char)
+{
+    return {};
+}
+
+// Every frame on the line is the window's, each with a value of its own,
+// and together they put each hex digit on each low place and 0 to 7 on the
+// top one, within 0..32000.
 void VerifyFrames(const QByteArray &line)
 {
     static const QRegularExpression frames(QStringLiteral("^(Bizzard\\?[0-7][0-9A-F]{3})+$"));
     QVERIFY2(frames.match(QString::fromLatin1(line)).hasMatch(), line.left(48).constData());
     std::set<char> digits[4];
+    std::set<int> values;
     for (qsizetype at = 0; at < line.size(); at += 12) {
-        QVERIFY(line.mid(at + 8, 4).toInt(nullptr, 16) <= 32000);
+        const int value = line.mid(at + 8, 4).toInt(nullptr, 16);
+        QVERIFY(value <= 32000);
+        // Distinct, so a frame that comes late is never taken for another.
+        QVERIFY2(values.insert(value).second, qPrintable(QString::number(value)));
         for (int place = 0; place < 4; ++place)
             digits[place].insert(line[at + 8 + place]);
     }
@@ -67,12 +93,61 @@ class TestCheck : public QObject
     Q_OBJECT
 
 private slots:
+    // How a run's findings read: the summary and the exit status.
+    void verdict_data()
+    {
+        QTest::addColumn<CheckTally>("tally");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<int>("status");
+        CheckTally even;
+        even.sent = even.received = 4;
+        even.roundTripsMs = {10, 1, 3, 2};
+        QTest::newRow("the median of an even count") << even << "median 2.50 ms, max 10.00 ms" << 0;
+        CheckTally late;
+        late.sent = 3;
+        late.received = 2;
+        late.late = 1;
+        QTest::newRow("a late frame came intact") << late << "sent 3, received 2, late 1, wrong 0, missing 0" << 0;
+        CheckTally wrong = late;
+        wrong.wrong = 1;
+        QTest::newRow("a value nobody sent") << wrong << "wrong 1" << 1;
+        CheckTally missing = late;
+        missing.late = 0;
+        missing.missing = 1;
+        QTest::newRow("a frame missing") << missing << "missing 1" << 1;
+        QTest::newRow("nothing settled proves nothing") << CheckTally() << "round trip: no frame came back" << 1;
+    }
+    void verdict()
+    {
+        QFETCH(CheckTally, tally);
+        QFETCH(QString, says);
+        QFETCH(int, status);
+        QVERIFY2(Summary(tally).contains(says), qPrintable(Summary(tally)));
+        QCOMPARE(Verdict(tally), status);
+    }
+
+    // Frames' values are all different for as long as there are values, so
+    // one that comes late is never taken for another.
+    void frameValuesAreDistinct()
+    {
+        std::set<std::int32_t> values;
+        for (qint64 n = 0; n < 32001; ++n) {
+            const std::int32_t value = FrameValue(n);
+            QVERIFY(value >= 0 && value <= 32000);
+            QVERIFY2(values.insert(value).second, qPrintable(QString::number(n)));
+        }
+        QCOMPARE(FrameValue(32001), FrameValue(0));
+    }
+
     void run_data()
     {
         QTest::addColumn<QStringList>("arguments"); // "{master}", "{slave}": the devices' paths
         QTest::addColumn<LineFault>("fault");
-        // Once running: "Ctrl-C", "unplug" the master's cable, or "Ctrl-C
-        // ignored" (the run was started with INT ignored), then TERM.
+        // Once running: "Ctrl-C", "HUP", "unplug" the master's cable, "stall"
+        // the cable for 0.4 s, flood the master with "noise", or "Ctrl-C
+        // ignored" (the run was started with INT ignored), then TERM. Or how
+        // it is started: with standard output "closed", "stalled" (a pipe
+        // nobody reads; Ctrl-C once running), or read by "head -n 1".
         QTest::addColumn<QString>("midway");
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("says"); // standard output and error
@@ -82,31 +157,56 @@ private slots:
         const QStringList slow{QStringLiteral("--timeout"), QStringLiteral("2000")};
         QTest::newRow("sound cable, COM numbers")
             << QStringList{"3", "4", "--frames", "40"} + slow << LineFault() << "" << 0
-            << QStringList{"master: COM3 → ", "sent 40, received 40, wrong 0, missing 0", "round trip: median"};
+            << QStringList{"master: COM3 → ", "sent 40, received 40, late 0, wrong 0, missing 0", "round trip: median"};
         QTest::newRow("sound cable, device paths")
             << QStringList{"{master}", "{slave}", "-n", "20"} + slow << LineFault() << "" << 0
-            << QStringList{"sent 20, received 20, wrong 0, missing 0"};
+            << QStringList{"sent 20, received 20, late 0, wrong 0, missing 0"};
+        // A corrupted frame is a value nobody sent, and a frame that never
+        // came back.
         QTest::newRow("a digit corrupted now and then")
-            << QStringList{"3", "4", "-n", "20"} + slow << Faulty(10, 3, 7, Flipped) << "" << 1
-            << QStringList{"sent 20, received 17, wrong 3, missing 0",
+            << QStringList{"3", "4", "-n", "20", "-t", "300"} << Faulty(10, 3, 7, Flipped) << "" << 1
+            << QStringList{"sent 20, received 17, late 0, wrong 3, missing 3",
                            "frame 4: wrong value: sent 7827 (1E93), got 7811 (1E83)",
-                           "frame 18: wrong value: sent 15601 (3CF1), got 15361 (3CG1)"};
+                           "frame 18: wrong value: sent 15617 (3D01), got 15633 (3D11)", "frame 18: missing"};
         // What is left of a lost frame must not cost the next one too.
         QTest::newRow("a digit lost now and then")
             << QStringList{"3", "4", "-n", "20", "-t", "500"} << Faulty(9, 3, 10, Lost) << "" << 1
-            << QStringList{"sent 20, received 18, wrong 0, missing 2",
+            << QStringList{"sent 20, received 18, late 0, wrong 0, missing 2",
                            "frame 4: missing: nothing came back within 500 ms", "frame 14: missing"};
-        // "Bi?zard?1E93" reads as a frame "zard", then the real one: late,
-        // and no fault of the frame after it.
+        // "Bi?zard?1E93" reads as a frame "zard", then the real one.
         QTest::newRow("a marker inside the preamble")
             << QStringList{"3", "4", "-n", "20"} + slow << Faulty(2, 3, 100, Marker) << "" << 1
-            << QStringList{"sent 20, received 19, wrong 1, missing 0",
-                           "frame 4: wrong value: sent 7827 (1E93), got 0 (zard)", "frame 4: came after all"};
+            << QStringList{"sent 20, received 20, late 0, wrong 1, missing 0",
+                           "frame 4: wrong value: sent 7827 (1E93), got 0 (zard)"};
+        QTest::newRow("a frame echoed twice")
+            << QStringList{"3", "4", "-n", "20"} + slow << EchoedTwice(5) << "" << 1
+            << QStringList{"sent 20, received 20, late 0, wrong 1, missing 0", "frame 7: wrong value: sent "};
         const QStringList endless = QStringList{"3", "4", "-n", "100000000"} + slow;
         QTest::newRow("Ctrl-C") << endless << LineFault() << "Ctrl-C" << 0
-                                << QStringList{"interrupted after ", "wrong 0, missing 0\nround trip"};
+                                << QStringList{"interrupted after ", "late 0, wrong 0, missing 0\nround trip"};
+        QTest::newRow("Ctrl-C before anything came back")
+            << QStringList{"3", "4", "-n", "100000000", "-t", "100000"} << LineFault(Dropped) << "Ctrl-C" << 1
+            << QStringList{"interrupted after 0 of ", "sent 0, received 0"};
+        QTest::newRow("HUP") << endless << LineFault() << "HUP" << 0 << QStringList{"interrupted after "};
         QTest::newRow("Ctrl-C ignored when started, then TERM")
             << endless << LineFault() << "Ctrl-C ignored" << 0 << QStringList{"interrupted after "};
+        // Frames held up for longer than their timeout come after all: late,
+        // each one matched to the frame that carried it, none wrong.
+        QTest::newRow("the cable stalls for 0.4 s")
+            << QStringList{"3", "4", "-n", "100000000", "-t", "50"} << LineFault() << "stall" << 0
+            << QStringList{"came after all", "wrong 0, missing 0"};
+        // The slave's line carries, but nothing reaches the master from it.
+        QTest::newRow("noise at the master")
+            << QStringList{"3", "4", "-n", "100000000", "-t", "50"} << LineFault(Dropped) << "noise" << 1
+            << QStringList{"more problems not shown", "wrong value"};
+        QTest::newRow("standard output read by head -n 1")
+            << QStringList{"3", "4", "-n", "200"} + slow << LineFault() << "head -n 1" << 0
+            << QStringList{"master: COM3"};
+        QTest::newRow("standard output stalled, then Ctrl-C")
+            << QStringList{"3", "4", "-n", "100000000", "-t", "10"} << Faulty(10, 0, 1, Flipped) << "stalled" << 1
+            << QStringList{};
+        QTest::newRow("standard output closed")
+            << QStringList{"3", "4"} << LineFault() << "closed" << 2 << QStringList{"standard output is closed"};
         QTest::newRow("master unplugged") << endless << LineFault() << "unplug" << 2
                                           << QStringList{"master: the port was lost during the run", "sent "};
         QTest::newRow("a port that is not there")
@@ -117,6 +217,8 @@ private slots:
             << QStringList{"3", "{master}"} << LineFault() << "" << 2 << QStringList{"lead to the same device"};
         QTest::newRow("one port only") << QStringList{"3"} << LineFault() << "" << 2
                                        << QStringList{"give two ports", "--help"};
+        QTest::newRow("no frames") << QStringList{"3", "4", "-n", "0"} << LineFault() << "" << 2
+                                   << QStringList{"--frames wants a whole number from 1 up"};
     }
     void run()
     {
@@ -142,32 +244,69 @@ private slots:
 
         QProcess check;
         // What the run relies on, whatever the test runner was started with.
-        check.setChildProcessModifier([ignoreInt = midway == QStringLiteral("Ctrl-C ignored")] {
+        check.setChildProcessModifier([midway] {
             for (int sig : {SIGINT, SIGTERM, SIGHUP})
                 std::signal(sig, SIG_DFL);
-            if (ignoreInt)
+            if (midway == QStringLiteral("Ctrl-C ignored"))
                 std::signal(SIGINT, SIG_IGN);
+            if (midway == QStringLiteral("closed"))
+                ::close(STDOUT_FILENO);
+            if (midway == QStringLiteral("stalled")) {
+                // The smallest pipe there is, whose reader never reads.
+                int stalled[2];
+                if (::pipe(stalled) == 0 && ::fcntl(stalled[1], F_SETPIPE_SZ, 4096) >= 0)
+                    ::dup2(stalled[1], STDOUT_FILENO);
+            }
         });
-        check.start(QStringLiteral(CHECK_BINARY), arguments);
+        if (midway == QStringLiteral("head -n 1"))
+            check.start(QStringLiteral("/bin/sh"),
+                        QStringList{QStringLiteral("-c"), QStringLiteral("\"$0\" \"$@\" | head -n 1"),
+                                    QStringLiteral(CHECK_BINARY)}
+                            + arguments);
+        else
+            check.start(QStringLiteral(CHECK_BINARY), arguments);
         QVERIFY(check.waitForStarted());
-        if (!midway.isEmpty()) {
+        if (midway == QStringLiteral("stalled")) {
+            // Long enough to fill the pipe, whose writes then wait for good.
+            QTest::qWait(1500);
+            ::kill(pid_t(check.processId()), SIGINT);
+        } else if (!midway.isEmpty() && midway != QStringLiteral("closed") && midway != QStringLiteral("head -n 1")) {
             // Midway: once the ports are open and frames have had a while.
             QVERIFY(WaitFor([&] { return check.peek(4096).contains("slave: "); }, 30000));
             QTest::qWait(300);
         }
+        const auto signal = [&check](int sig) { ::kill(pid_t(check.processId()), sig); };
         if (midway == QStringLiteral("Ctrl-C")) {
-            ::kill(pid_t(check.processId()), SIGINT);
+            signal(SIGINT);
+        } else if (midway == QStringLiteral("HUP")) {
+            signal(SIGHUP);
         } else if (midway == QStringLiteral("Ctrl-C ignored")) {
-            ::kill(pid_t(check.processId()), SIGINT);
+            signal(SIGINT);
             QTest::qWait(300);
             QCOMPARE(check.state(), QProcess::Running);
-            ::kill(pid_t(check.processId()), SIGTERM);
+            signal(SIGTERM);
         } else if (midway == QStringLiteral("unplug")) {
             cable.reset();
             master.HangUp();
+        } else if (midway == QStringLiteral("stall")) {
+            cable->Stall(400);
+            QTest::qWait(700);
+            signal(SIGINT);
+        } else if (midway == QStringLiteral("noise")) {
+            // The master hears nothing but markers.
+            const QByteArray markers(4096, '?');
+            QElapsedTimer flood;
+            flood.start();
+            while (flood.elapsed() < 1000) {
+                (void)!::write(master.FarSide(), markers.constData(), size_t(markers.size()));
+                QTest::qWait(1);
+            }
+            signal(SIGINT);
         }
-        // The loop runs meanwhile: it carries the cable.
-        QVERIFY(WaitFor([&] { return check.state() == QProcess::NotRunning; }, 30000));
+        // The loop runs meanwhile: it carries the cable. A run held up by its
+        // output ends as soon, once told to.
+        QVERIFY(WaitFor([&] { return check.state() == QProcess::NotRunning; },
+                        midway == QStringLiteral("stalled") ? 3000 : 30000));
         const QString said = QString::fromUtf8(check.readAllStandardOutput() + check.readAllStandardError());
         QCOMPARE(check.exitStatus(), QProcess::NormalExit);
         QVERIFY2(check.exitCode() == status, qPrintable(said));
@@ -179,6 +318,16 @@ private slots:
         QVERIFY(!QFile::exists(LockPath(slave.Device())));
         if (status == 0 && midway.isEmpty())
             VerifyFrames(line);
+        if (midway == QStringLiteral("noise")) {
+            // Markers never let a frame go sooner: one a timeout, and never
+            // more than the line took; the problems shown are bounded.
+            static const QRegularExpression summary(QStringLiteral("\\nsent (\\d+),"));
+            const qint64 sent = summary.match(said).captured(1).toLongLong();
+            qInfo("noise: %lld frames settled, %lld frames' bytes taken by the line", sent, line.size() / 12);
+            QVERIFY(sent > 0 && sent <= 1300 / 50);
+            QVERIFY(sent * 12 <= line.size());
+            QVERIFY2(said.count(QLatin1Char('\n')) < 110, qPrintable(QString::number(said.count('\n'))));
+        }
     }
 };
 

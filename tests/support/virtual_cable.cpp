@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -109,6 +110,12 @@ Bridge::Bridge(PtyEnd &from, PtyEnd &to, LineFault fault)
             notifier_->setEnabled(false);
         }
     });
+}
+
+void Bridge::Stall(int ms)
+{
+    notifier_->setEnabled(false);
+    QTimer::singleShot(ms, this, [this] { notifier_->setEnabled(true); });
 }
 
 ComLinks::ComLinks()

@@ -48,6 +48,8 @@ class Bridge : public QObject
 {
 public:
     Bridge(PtyEnd &from, PtyEnd &to, LineFault fault = {});
+    // Carries nothing for `ms`, then all that waited, as a stalled adapter.
+    void Stall(int ms);
 
 private:
     PtyEnd &to_;
