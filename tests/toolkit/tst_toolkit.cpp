@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <climits>
 
@@ -57,6 +58,7 @@ private slots:
         QTest::newRow("unbounded largest") << 0 << 0 << 4 << "2147483647" << INT_MAX;
         QTest::newRow("unbounded past 32 bits") << 0 << 0 << 4 << "99999999999" << INT_MAX;
         QTest::newRow("unbounded smallest") << 0 << 0 << 4 << "-2147483648" << INT_MIN;
+        QTest::newRow("unbounded past 64 bits") << 0 << 0 << 4 << "-99999999999999999999" << INT_MIN;
     }
     void spinEditBringsTypedTextWithinBounds()
     {
@@ -65,6 +67,10 @@ private slots:
         QFETCH(int, start);
         QFETCH(QString, typed);
         QFETCH(int, value);
+        // A desktop language with a minus sign of its own (U+2212) leaves
+        // the field with the plain one, the one the keyboard types.
+        QLocale::setDefault(QLocale(QLocale::Swedish, QLocale::Sweden));
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::system()); });
         TCSpinEdit edit(nullptr);
         edit.SetMinValue(min);
         edit.SetMaxValue(max);
@@ -74,6 +80,7 @@ private slots:
         edit.findChild<QLineEdit *>()->setText(typed);
         QCOMPARE(edit.GetValue(), value);
         QCOMPARE(edit.value(), value);
+        QCOMPARE(edit.text(), QString::number(value));
     }
 
     void spinEditStepsByOne()
