@@ -95,6 +95,19 @@ private slots:
         QCOMPARE(edit.GetValue(), 31);
     }
 
+    // Enter presses the button that has the focus; with Ctrl held it is
+    // another command's key and leaves the button alone.
+    void onlyABareEnterPressesAButton()
+    {
+        TButton button(nullptr);
+        int clicks = 0;
+        connect(&button, &QPushButton::clicked, this, [&] { ++clicks; });
+        QTest::keyClick(&button, Qt::Key_Return);
+        QCOMPARE(clicks, 1);
+        QTest::keyClick(&button, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(clicks, 1);
+    }
+
     // A label changes its caption at once and is never painted clipped,
     // whatever grew it: a longer caption, a bigger font, or many captions
     // in one turn of the event loop.
