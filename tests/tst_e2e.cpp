@@ -180,23 +180,27 @@ private slots:
 
     // On a desktop the window's outer rectangle, frame included, is the one
     // its layout gives, whatever frame the window manager draws; on a screen
-    // too small to show it there it moves just far enough to show all of it.
+    // too small to show it there it moves just far enough to show all of it,
+    // and on one smaller than the window it shrinks to the screen.
     void windowOnTheDesktop_data()
     {
         QTest::addColumn<QString>("screen");
         QTest::addColumn<bool>("windowManager");
-        QTest::addColumn<QByteArray>("fontDpi"); // empty: the screen's own
+        QTest::addColumn<QByteArray>("setting"); // NAME=value for the program's environment
         QTest::addColumn<QRect>("outer");        // empty: anywhere that shows all of it
         QTest::newRow("framed") << "1600x1200" << true << QByteArray() << QRect(757, 223, 625, 563);
         QTest::newRow("framed, laptop screen") << "1366x768" << true << QByteArray() << QRect(741, 205, 625, 563);
         QTest::newRow("no frame, laptop screen") << "1366x768" << false << QByteArray() << QRect(741, 205, 625, 563);
-        QTest::newRow("framed, large fonts") << "1600x1200" << true << QByteArray("144") << QRect();
+        QTest::newRow("no frame, small screen") << "600x480" << false << QByteArray() << QRect(0, 0, 600, 480);
+        QTest::newRow("framed, large fonts") << "1600x1200" << true << QByteArray("QT_FONT_DPI=144") << QRect();
+        QTest::newRow("framed, scaled on a small screen")
+            << "1024x768" << true << QByteArray("QT_SCALE_FACTOR=2") << QRect();
     }
     void windowOnTheDesktop()
     {
         QFETCH(QString, screen);
         QFETCH(bool, windowManager);
-        QFETCH(QByteArray, fontDpi);
+        QFETCH(QByteArray, setting);
         QFETCH(QRect, outer);
         QProcess xvfb;
         QProcess openbox;
@@ -217,10 +221,12 @@ private slots:
             Run(QStringLiteral(E2E_DIR "/frame.py"), {QStringLiteral("--wm")}, &running);
             QCOMPARE(running, 0);
         }
-        if (!fontDpi.isEmpty())
-            qputenv("QT_FONT_DPI", fontDpi);
+        const QByteArray name = setting.left(setting.indexOf('='));
+        if (!setting.isEmpty())
+            qputenv(name.constData(), setting.mid(name.size() + 1));
         const QByteArray window = StartProgram();
-        qunsetenv("QT_FONT_DPI");
+        if (!setting.isEmpty())
+            qunsetenv(name.constData());
         QVERIFY(!window.isEmpty());
 
         const QStringList size = screen.split(QLatin1Char('x'));

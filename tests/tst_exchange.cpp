@@ -1,7 +1,6 @@
 #include "test_main.h"
 #include "window_on_cable.h"
 
-#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -53,12 +52,58 @@ private slots:
         QCOMPARE(slave_->Read(24), QByteArray("Bizzard?03E8Bizzard?03E8"));
     }
 
+    // Typed with keys as the operator types: the field shows the typing as
+    // it is, takes it within its bounds when Measure reads it and when the
+    // field is left.
+    void measureSendsTypedValueWithinBounds_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QByteArray>("frame"); // what Measure sends, for TData
+        QTest::newRow("TData 40000") << "TData" << "40000" << 32000 << QByteArray("Bizzard?7D00");
+        QTest::newRow("TData 32001") << "TData" << "32001" << 32000 << QByteArray("Bizzard?7D00");
+        QTest::newRow("TData 99999") << "TData" << "99999" << 32000 << QByteArray("Bizzard?7D00");
+        QTest::newRow("TData -5") << "TData" << "-5" << 0 << QByteArray("Bizzard?0000");
+        QTest::newRow("CSpinEdit1 33") << "CSpinEdit1" << "33" << 32 << QByteArray();
+        QTest::newRow("CSpinEdit1 99") << "CSpinEdit1" << "99" << 32 << QByteArray();
+        QTest::newRow("CSpinEdit1 -3") << "CSpinEdit1" << "-3" << 1 << QByteArray();
+    }
     void measureSendsTypedValueWithinBounds()
     {
-        OpenBoth();
-        form_->TData->findChild<QLineEdit *>()->setText(QStringLiteral("99999"));
-        Click(form_->Button2);
-        QCOMPARE(slave_->Read(12), QByteArray("Bizzard?7D00"));
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(int, value);
+        QFETCH(QByteArray, frame);
+        auto *edit = form_->findChild<TCSpinEdit *>(field);
+        QVERIFY(edit);
+        if (!frame.isEmpty())
+            OpenBoth();
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        const int before = edit->value();
+        for (const bool leave : {false, true}) {
+            edit->SetValue(before);
+            edit->setFocus();
+            edit->selectAll();
+            QTest::keyClicks(edit, typed);
+            QCOMPARE(edit->text(), typed);
+            if (leave) {
+                QTest::keyClick(edit, Qt::Key_Tab);
+                QVERIFY(!edit->hasFocus());
+                QCOMPARE(edit->text(), QString::number(value));
+                QCOMPARE(edit->value(), value);
+            } else {
+                if (!frame.isEmpty()) {
+                    // click() leaves the focus in the field: what is sent
+                    // is what GetValue itself makes of the typing.
+                    form_->Button2->click();
+                    QCOMPARE(slave_->Read(12), frame);
+                }
+                QVERIFY(edit->hasFocus());
+                QCOMPARE(edit->GetValue(), value);
+            }
+        }
     }
 
     void receive_data()

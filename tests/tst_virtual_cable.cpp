@@ -20,20 +20,23 @@ class TestVirtualCable : public QObject
     QString Folder() const { return home_->path() + QStringLiteral("/comloop"); }
     QString Link(int number) const { return Folder() + QStringLiteral("/com%1").arg(number); }
 
-    void Start(QProcess &cable, const QStringList &arguments)
+    // A setting NAME=value, if given, goes into the script's environment.
+    void Start(QProcess &cable, const QStringList &arguments, const QString &setting = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home_->path());
+        if (!setting.isEmpty())
+            environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
         cable.setProcessEnvironment(environment);
         cable.start(QStringLiteral(CABLE_SCRIPT), arguments);
         QVERIFY(cable.waitForStarted());
     }
 
     // Runs the script to its end and gives back its exit code.
-    int Run(const QStringList &arguments, QString *errors)
+    int Run(const QStringList &arguments, QString *errors, const QString &setting = {})
     {
         QProcess cable;
-        Start(cable, arguments);
+        Start(cable, arguments, setting);
         if (!cable.waitForFinished(10000))
             return -1;
         *errors = QString::fromLocal8Bit(cable.readAllStandardError());
@@ -121,26 +124,40 @@ private slots:
         QVERIFY(!QFileInfo::exists(Link(3)) && !QFileInfo(Link(3)).isSymLink());
     }
 
+    // Arguments that name no pair of ports, or a place the cable cannot be
+    // laid: one line in the script's own words, and nothing left behind.
     void rejectsWhatIsNoPair_data()
     {
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("setting"); // NAME=value for the environment
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        QTest::newRow("one number") << QStringList{"3"} << 2 << "usage:";
-        QTest::newRow("three numbers") << QStringList{"3", "4", "5"} << 2 << "usage:";
-        QTest::newRow("zero") << QStringList{"0", "4"} << 1 << "\"0\" is not a COM number from 1 up";
-        QTest::newRow("word") << QStringList{"COMX", "4"} << 1 << "\"COMX\" is not a COM number";
-        QTest::newRow("negative") << QStringList{"3", "-4"} << 1 << "\"-4\" is not a COM number";
-        QTest::newRow("same twice") << QStringList{"COM3", "3"} << 1 << "two different numbers";
+        const QStringList pair{"3", "4"};
+        QTest::newRow("one number") << QStringList{"3"} << "" << 2 << "usage:";
+        QTest::newRow("three numbers") << QStringList{"3", "4", "5"} << "" << 2 << "usage:";
+        QTest::newRow("zero") << QStringList{"0", "4"} << "" << 1 << "\"0\" is not a COM number from 1 to 2147483647";
+        QTest::newRow("word") << QStringList{"COMX", "4"} << "" << 1 << "\"COMX\" is not a COM number";
+        QTest::newRow("negative") << QStringList{"3", "-4"} << "" << 1 << "\"-4\" is not a COM number";
+        QTest::newRow("past 32 bits") << QStringList{"3", "COM2147483648"} << "" << 1
+                                      << "\"COM2147483648\" is not a COM number from 1 to 2147483647";
+        QTest::newRow("past the shell's integers") << QStringList{"99999999999999999999", "4"} << "" << 1
+                                                   << "\"99999999999999999999\" is not a COM number";
+        QTest::newRow("same twice") << QStringList{"COM3", "3"} << "" << 1 << "two different numbers";
+        QTest::newRow("no working folder") << pair << "TMPDIR=/dev/null" << 1
+                                           << "cannot make a working folder in /dev/null; TMPDIR must name a folder";
+        QTest::newRow("no links' folder") << pair << "XDG_CONFIG_HOME=/dev/null" << 1
+                                          << "cannot make /dev/null/comloop for the links; XDG_CONFIG_HOME must name";
     }
     void rejectsWhatIsNoPair()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QString, setting);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         QString errors;
-        QCOMPARE(Run(arguments, &errors), exitCode);
+        QCOMPARE(Run(arguments, &errors, setting), exitCode);
         QVERIFY2(errors.contains(message), qPrintable(errors));
+        QCOMPARE(errors.count(QLatin1Char('\n')), 1);
         QVERIFY(!QFileInfo::exists(Folder()));
     }
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <utility>
 
 void TLabel::SetCaption(const QString &caption)
@@ -47,11 +48,33 @@ void TButton::keyPressEvent(QKeyEvent *event)
     TControl<QPushButton>::keyPressEvent(event);
 }
 
+namespace {
+
+// The integer the text spells, held within 64 bits so that any run of digits
+// still has a nearest bound; nothing when the text spells no integer.
+std::optional<qlonglong> Integer(const QString &input)
+{
+    QStringView text = QStringView(input).trimmed();
+    const bool negative = text.startsWith(u'-');
+    if (negative)
+        text = text.sliced(1);
+    const auto digit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), digit))
+        return std::nullopt;
+    bool fits = false;
+    const qlonglong magnitude = text.toLongLong(&fits);
+    if (!fits)
+        return negative ? LLONG_MIN : LLONG_MAX;
+    return negative ? -magnitude : magnitude;
+}
+
+} // namespace
+
 TCSpinEdit::TCSpinEdit(QWidget *owner) : TControl<QSpinBox>(owner)
 {
-    // Text typed out of range is pulled to the nearest bound rather than
-    // silently replaced by the old value.
-    setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    // The field shows and reads plain digits, as the window's labels do,
+    // whatever language the desktop speaks.
+    setLocale(QLocale::c());
     ApplyBounds();
 }
 
@@ -77,11 +100,25 @@ void TCSpinEdit::ApplyBounds()
 
 int TCSpinEdit::GetValue()
 {
-    bool ok = false;
-    const qlonglong typed = cleanText().trimmed().toLongLong(&ok);
-    if (ok)
-        setValue(int(std::clamp<qlonglong>(typed, minimum(), maximum())));
+    // Taken even while the field still has the focus, so a click straight
+    // from the field sends the value the field is about to show.
+    interpretText();
     return value();
+}
+
+QValidator::State TCSpinEdit::validate(QString &input, int &) const
+{
+    if (const std::optional<qlonglong> typed = Integer(input))
+        return *typed >= minimum() && *typed <= maximum() ? QValidator::Acceptable : QValidator::Intermediate;
+    // A number on its way: nothing typed yet, or only its sign.
+    const QString bare = input.trimmed();
+    return bare.isEmpty() || bare == u'-' ? QValidator::Intermediate : QValidator::Invalid;
+}
+
+void TCSpinEdit::fixup(QString &input) const
+{
+    const std::optional<qlonglong> typed = Integer(input);
+    input = textFromValue(typed ? int(std::clamp<qlonglong>(*typed, minimum(), maximum())) : value());
 }
 
 TTimer::TTimer(QObject *owner) : QTimer(owner)

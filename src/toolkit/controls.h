@@ -61,7 +61,13 @@ protected:
 };
 
 // An integer field with up/down buttons. Equal bounds mean "not bounded": any
-// signed 32-bit value is accepted.
+// signed 32-bit value is accepted. The operator may type any integer, beyond
+// a bound or with a minus sign, and sees it as typed. A number within the
+// bounds is the value as soon as it is typed (a port's tooltip follows it);
+// one beyond them is brought to the nearest bound when the typing is taken:
+// on leaving the field, on Enter, on a step, and whenever GetValue reads it.
+// Text that is no number (nothing, a lone minus) leaves the value the field
+// last held.
 class TCSpinEdit : public TControl<QSpinBox>
 {
     Q_OBJECT
@@ -80,6 +86,10 @@ public:
     // Takes what is typed right now, even before the field loses focus, and
     // brings it within the bounds first.
     int GetValue();
+
+protected:
+    QValidator::State validate(QString &input, int &pos) const override;
+    void fixup(QString &input) const override;
 
 private:
     void ApplyBounds();

@@ -10,19 +10,24 @@
 
 namespace {
 
-// A window keeps the place its layout gives it wherever the screen can show
-// all of it there. Where it cannot (a laptop screen, large fonts) it moves
-// the least it must, and never off the top or left edge; its size stays.
-QPoint Placed(const QRect &outer)
+// A window keeps the place and size its layout gives it wherever the work
+// area can show all of it there. Where it cannot (a laptop screen, large
+// fonts, a panel) it moves the least it must, never off the top or left edge.
+// A window larger than the work area (a high scale factor, a small screen)
+// also shrinks to it: its title bar, close button included, stays on screen
+// to move and close it by.
+QRect Placed(const QRect &outer)
 {
     const QScreen *screen = QGuiApplication::screenAt(outer.topLeft());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (!screen)
-        return outer.topLeft();
+        return outer;
     const QRect area = screen->availableGeometry();
-    return {std::max(std::min(outer.x(), area.x() + area.width() - outer.width()), area.x()),
-            std::max(std::min(outer.y(), area.y() + area.height() - outer.height()), area.y())};
+    const QSize size = outer.size().boundedTo(area.size());
+    return {QPoint(std::max(std::min(outer.x(), area.x() + area.width() - size.width()), area.x()),
+                   std::max(std::min(outer.y(), area.y() + area.height() - size.height()), area.y())),
+            size};
 }
 
 } // namespace
@@ -44,11 +49,14 @@ void TForm::Created()
 
     // The layout's size is the outer one, frame included; the frame is
     // taken off the inside once the window manager has made it.
-    outerSize_ = size();
     const QVariant left = property("Left");
     const QVariant top = property("Top");
-    if (left.isValid() && top.isValid())
-        move(Placed({QPoint(left.toInt(), top.toInt()), outerSize_}));
+    if (left.isValid() && top.isValid()) {
+        const QRect placed = Placed({QPoint(left.toInt(), top.toInt()), size()});
+        resize(placed.size());
+        move(placed.topLeft());
+    }
+    outerSize_ = size();
 
     // Components may refer to each other by name, so none finishes before
     // all of them exist.

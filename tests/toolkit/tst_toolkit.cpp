@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <climits>
 #include <csignal>
@@ -65,6 +66,7 @@ private slots:
         QTest::newRow("unbounded largest") << 0 << 0 << 4 << "2147483647" << INT_MAX;
         QTest::newRow("unbounded past 32 bits") << 0 << 0 << 4 << "99999999999" << INT_MAX;
         QTest::newRow("unbounded smallest") << 0 << 0 << 4 << "-2147483648" << INT_MIN;
+        QTest::newRow("unbounded past 64 bits") << 0 << 0 << 4 << "-99999999999999999999" << INT_MIN;
     }
     void spinEditBringsTypedTextWithinBounds()
     {
@@ -73,6 +75,10 @@ private slots:
         QFETCH(int, start);
         QFETCH(QString, typed);
         QFETCH(int, value);
+        // A desktop language with a minus sign of its own (U+2212) leaves
+        // the field with the plain one, the one the keyboard types.
+        QLocale::setDefault(QLocale(QLocale::Swedish, QLocale::Sweden));
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::system()); });
         TCSpinEdit edit(nullptr);
         edit.SetMinValue(min);
         edit.SetMaxValue(max);
@@ -82,6 +88,7 @@ private slots:
         edit.findChild<QLineEdit *>()->setText(typed);
         QCOMPARE(edit.GetValue(), value);
         QCOMPARE(edit.value(), value);
+        QCOMPARE(edit.text(), QString::number(value));
     }
 
     void spinEditStepsByOne()
@@ -94,6 +101,19 @@ private slots:
         QCOMPARE(edit.GetValue(), 32);
         edit.stepDown();
         QCOMPARE(edit.GetValue(), 31);
+    }
+
+    // Enter presses the button that has the focus; with Ctrl held it is
+    // another command's key and leaves the button alone.
+    void onlyABareEnterPressesAButton()
+    {
+        TButton button(nullptr);
+        int clicks = 0;
+        connect(&button, &QPushButton::clicked, this, [&] { ++clicks; });
+        QTest::keyClick(&button, Qt::Key_Return);
+        QCOMPARE(clicks, 1);
+        QTest::keyClick(&button, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(clicks, 1);
     }
 
     // A label changes its caption at once and is never painted clipped,
