@@ -75,6 +75,9 @@ public:
     const PortFailure &GetFailure() const { return failure_; }
     // What the look at the device's lock found on the last open.
     const PortLock &GetLock() const { return lock_; }
+    // The open device itself, for what only it can tell or do (its
+    // counters, its handshake lines); null while closed.
+    TSerialDevice *GetLine() const { return device_; }
 
 signals:
     void OnDataReceived(int count);

@@ -4,12 +4,13 @@
 #include "check_options.h"
 #include "check_ports.h"
 #include "check_report.h"
-#include "link_check.h"
+#include "check_run.h"
 #include "serial_port.h"
 #include "session_end.h"
 #include "stream_writer.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTimer>
 
 #include <unistd.h>
@@ -59,16 +60,31 @@ int main(int argc, char **argv)
                      .arg(DescribePort(options.master)));
         return kTroubleStatus;
     }
+    // Found out now, not after a long run.
+    if (!options.junit.isEmpty()) {
+        QFile junit(options.junit);
+        if (!junit.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            Complain(QStringLiteral("cannot write the JUnit report to %1: %2").arg(options.junit, junit.errorString()));
+            return kTroubleStatus;
+        }
+    }
 
     TStreamWriter out(STDOUT_FILENO, nullptr);
     TStreamWriter errors(STDERR_FILENO, nullptr);
-    CheckReport report(&out, &errors, ::isatty(STDOUT_FILENO) == 1);
+    CheckReport report(&out, &errors, options.json, ::isatty(STDOUT_FILENO) == 1);
+    const auto finished = [&report, &options](int status) {
+        if (!options.junit.isEmpty() && !report.WriteJUnit(options.junit)) {
+            report.Complaint(QStringLiteral("cannot write the JUnit report to %1").arg(options.junit));
+            return kTroubleStatus;
+        }
+        return status;
+    };
 
     // From here on a Ctrl-C, a TERM or a closed terminal waits for the event
     // loop, which ends the run cleanly; one that comes while the ports open
     // is heard once the loop runs, and ends the run before a frame.
-    TLinkCheck *run = nullptr;
-    const TSessionEnd sessionEnd(nullptr, [&run] { run->Stop(TLinkCheck::End::Interrupted); });
+    TCheckRun *run = nullptr;
+    const TSessionEnd sessionEnd(nullptr, [&run] { run->Interrupt(); });
     TCommPort master(nullptr);
     TCommPort slave(nullptr);
     const struct Side
@@ -79,35 +95,40 @@ int main(int argc, char **argv)
     } sides[] = {{"master", &master, options.master}, {"slave", &slave, options.slave}};
 
     // Both are tried, so one run names every port that needs fixing.
-    bool opened = true;
+    QStringList failed;
     for (const Side &side : sides) {
         if (OpenPort(*side.port, side.named))
             continue;
-        report.Complaint(QStringLiteral("%1: The port can not open\n%2")
-                             .arg(QLatin1String(side.name), PortAdvice(*side.port)));
-        opened = false;
+        const QString text = QStringLiteral("%1: The port can not open\n%2")
+                                 .arg(QLatin1String(side.name), PortAdvice(*side.port));
+        report.Complaint(text);
+        failed << text;
     }
-    if (!opened)
-        return kTroubleStatus;
+    if (!failed.isEmpty()) {
+        report.SetupFailed(failed, kTroubleStatus);
+        return finished(kTroubleStatus);
+    }
 
-    for (const Side &side : sides)
-        report.Line(QStringLiteral("%1: %2").arg(QLatin1String(side.name), DescribePort(side.named)));
-    TLinkCheck check(&master, &slave, options.frames, options.timeoutMs, &report, nullptr);
-    QObject::connect(&check, &TLinkCheck::Finished, &application, &QCoreApplication::exit);
+    TCheckRun check(options, &master, &slave, &report, nullptr);
+    int status = kTroubleStatus;
+    QObject::connect(&check, &TCheckRun::Finished, &application, [&status, finished](int result) {
+        status = finished(result);
+        QCoreApplication::exit(status);
+    });
     run = &check;
     for (const Side &side : sides) {
         // The port has closed itself on the failure, so the run cannot go on.
         QObject::connect(side.port, &TCommPort::OnLost, &check, [&check, &report, side] {
             report.Complaint(QStringLiteral("%1: the port was lost during the run\n%2")
                                  .arg(QLatin1String(side.name), PortAdvice(*side.port)));
-            check.Stop(TLinkCheck::End::PortLost);
+            check.Lost();
         });
     }
     for (TStreamWriter *stream : {&out, &errors})
-        QObject::connect(stream, &TStreamWriter::ReaderGone, &check,
-                         [&check] { check.Stop(TLinkCheck::End::Interrupted); });
+        QObject::connect(stream, &TStreamWriter::ReaderGone, &check, &TCheckRun::Interrupt);
     // Started from the loop, so that an end as early as the first frame
     // reaches a loop that is running and can be told to exit.
-    QTimer::singleShot(0, &check, &TLinkCheck::Start);
-    return QCoreApplication::exec();
+    QTimer::singleShot(0, &check, &TCheckRun::Start);
+    QCoreApplication::exec();
+    return status;
 }

@@ -38,7 +38,34 @@ matched to the frame that carried it:
 One line is printed per problem, for the first 100; the summary counts
 them all. On a terminal a progress line shows during long runs. The
 summary gives the counts, the round trip (median and maximum) and the byte
-rate at MASTER against the line's nominal %9 B/s.
+rate at MASTER against the line's nominal %9 B/s, and then:
+  timing    virtual (bytes moved faster than the line allows: a
+            pseudo-terminal, an emulated UART, or a rate not applied),
+            consistent with the line, or slow (adapter latency, or another
+            rate), from the fastest round trip
+  bit error rate  with no wrong value, the bound at 95% confidence (the
+            rule of three over the bits compared); else the rate seen
+
+Beyond the frames, from what only a real port's driver tells:
+  settings  read back after opening; any the device did not take is a fault
+  counters  the driver's framing, parity, overrun, buffer overrun and break
+            counts before and after the run: any error counted is a fault,
+            even if every frame came back; "not available on this device"
+            where the driver keeps none (a pseudo-terminal)
+  adapter   each port's line names its kernel driver and, for a USB
+            adapter, its ids, product and latency timer
+  --lines   drops and raises RTS and DTR on each side and watches CTS, DSR
+            and DCD on the other: follows, stuck on, stuck off or inverted
+            (a fault). Without it, RTS and DTR stay as opening left them
+  --isolate each port first sends frames to itself through its UART's own
+            loopback: passes, fails, or not available on this device; when
+            both pass and the frames across fail, the cable is at fault
+--json writes one JSON object per line instead of the text; the first has
+"schema": 1, each a "type" (port, problem, counters, lines, isolation,
+summary), and the summary holds the counts, rtt_ms, bytes_per_s, timing,
+ber_below_95, verdict (pass, fail, setup, lost) and exit. --junit FILE
+writes one JUnit test suite, comloop-check, with a test case per check
+that ran (frames, counters, lines, isolation).
 
 Ctrl-C (INT), TERM or HUP, or a reader of the output that goes away (as
 | head does), ends the run early: the summary covers the frames settled so
@@ -46,12 +73,16 @@ far, and the ports close, which removes their locks and puts their line
 settings back.
 
 Exit status:
-  0  frames were checked and every one came back intact (late ones
-     included), and no value came that was not sent
-  1  a frame went missing, a wrong value came, the slave's line took
-     nothing, or no frame was checked
-  2  a port could not be opened or was lost during the run, the
-     arguments are wrong, or standard output or error is closed
+  0  every check that ran passed: frames were checked and every one came
+     back intact (late ones included), and no value came that was not sent
+  1  a link fault: a frame went missing, a wrong value came, the slave's
+     line took nothing, a setting was not taken, the driver counted an
+     error, a handshake line did not follow, a port failed its loopback,
+     or no frame was checked
+  2  the arguments are wrong, a port could not be opened, standard output
+     or error is closed, or a check asked for cannot run on these devices
+     (--lines or --isolate on a pseudo-terminal)
+  3  a port was lost during the run
 )")
         .arg(kLineBaud)
         .arg(kLineDataBits)
@@ -99,7 +130,18 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
                                      QStringLiteral("Count a frame missing after <MS> milliseconds "
                                                     "(default %1).").arg(kDefaultTimeoutMs),
                                      QStringLiteral("MS"), QString::number(kDefaultTimeoutMs));
-    parser.addOptions({frames, timeout});
+    const QCommandLineOption lines(QStringLiteral("lines"),
+                                   QStringLiteral("Test the handshake lines of a null-modem cable too: RTS to CTS, "
+                                                  "DTR to DSR and DCD, both ways."));
+    const QCommandLineOption isolate(QStringLiteral("isolate"),
+                                     QStringLiteral("Try each port on its own UART loopback first, to tell a bad "
+                                                    "port from a bad cable."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Write JSON lines to standard output instead of text."));
+    const QCommandLineOption junit(QStringLiteral("junit"),
+                                   QStringLiteral("Write a JUnit XML report of the checks that ran to <FILE>."),
+                                   QStringLiteral("FILE"));
+    parser.addOptions({frames, timeout, lines, isolate, json, junit});
     parser.addPositionalArgument(QStringLiteral("MASTER"),
                                  QStringLiteral("The port that receives: a COM number or a device path."));
     parser.addPositionalArgument(QStringLiteral("SLAVE"),
@@ -132,5 +174,11 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (!ok || options.timeoutMs < 1)
         return Wrong(QStringLiteral("--timeout wants milliseconds from 1 up, not \"%1\"")
                          .arg(parser.value(timeout)));
+    options.lines = parser.isSet(lines);
+    options.isolate = parser.isSet(isolate);
+    options.json = parser.isSet(json);
+    options.junit = parser.value(junit);
+    if (parser.isSet(junit) && options.junit.isEmpty())
+        return Wrong(QStringLiteral("--junit wants a file to write"));
     return {CheckRequest::Run, options, {}};
 }

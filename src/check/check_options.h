@@ -16,6 +16,10 @@ struct CheckOptions
     PortName slave;
     qint64 frames = 100;
     int timeoutMs = 0;
+    bool lines = false;   // test the handshake lines too
+    bool isolate = false; // try each port on its own loopback first
+    bool json = false;    // JSON lines instead of text
+    QString junit = {};   // where to write a JUnit report; empty: nowhere
 };
 
 // What the command line asks for: a run, or a text to print before leaving.

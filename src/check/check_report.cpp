@@ -1,7 +1,14 @@
 #include "check_report.h"
 
-#include "check_tally.h"
+#include "check_line.h"
 #include "stream_writer.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
 
 namespace {
 
@@ -10,26 +17,83 @@ namespace {
 constexpr qint64 kFirstProgressMs = 1000;
 constexpr qint64 kProgressEveryMs = 250;
 
+QJsonObject CountersObject(const LineCounters &change)
+{
+    return {{QStringLiteral("framing"), change.framing},     {QStringLiteral("parity"), change.parity},
+            {QStringLiteral("overrun"), change.overrun},     {QStringLiteral("buffer_overrun"), change.bufferOverrun},
+            {QStringLiteral("break"), change.breaks},        {QStringLiteral("cts_changes"), change.cts},
+            {QStringLiteral("dsr_changes"), change.dsr},     {QStringLiteral("dcd_changes"), change.dcd},
+            {QStringLiteral("ri_changes"), change.ring}};
+}
+
+QString Adapter(const DeviceInfo &info)
+{
+    QStringList parts;
+    if (!info.driver.isEmpty())
+        parts << QStringLiteral("driver %1").arg(info.driver);
+    if (!info.usbId.isEmpty())
+        parts << QStringLiteral("USB %1%2").arg(info.usbId, info.product.isEmpty() ? QString()
+                                                                                    : QLatin1Char(' ') + info.product);
+    if (info.latencyMs >= 0)
+        parts << QStringLiteral("latency timer %1 ms").arg(info.latencyMs);
+    return parts.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(parts.join(QStringLiteral(", ")));
+}
+
 } // namespace
 
-CheckReport::CheckReport(TStreamWriter *out, TStreamWriter *errors, bool terminal)
-    : out_(out), errors_(errors), terminal_(terminal), nextMs_(kFirstProgressMs)
+CheckReport::CheckReport(TStreamWriter *out, TStreamWriter *errors, bool json, bool terminal)
+    : out_(out), errors_(errors), json_(json), terminal_(terminal && !json), nextMs_(kFirstProgressMs)
 {
     clock_.start();
 }
 
-void CheckReport::Line(const QString &text)
+void CheckReport::Line(const QString &check, const QString &text)
 {
+    if (!check.isEmpty())
+        lines_[check] << text;
+    if (json_)
+        return;
     Clear();
     out_->Write((text + QLatin1Char('\n')).toLocal8Bit());
 }
 
-void CheckReport::Problem(const QString &text)
+void CheckReport::Object(const QString &type, QJsonObject object)
+{
+    if (!json_)
+        return;
+    object.insert(QStringLiteral("type"), type);
+    // The first object says which shape the rest come in.
+    if (!std::exchange(schemaSent_, true))
+        object.insert(QStringLiteral("schema"), 1);
+    out_->Write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+}
+
+void CheckReport::Port(const PortReport &port)
+{
+    Line({}, QStringLiteral("%1: %2%3").arg(port.side, port.description, Adapter(port.info)));
+    QJsonObject object{{QStringLiteral("side"), port.side}, {QStringLiteral("description"), port.description}};
+    if (!port.info.driver.isEmpty())
+        object.insert(QStringLiteral("driver"), port.info.driver);
+    if (!port.info.usbId.isEmpty()) {
+        object.insert(QStringLiteral("usb_id"), port.info.usbId);
+        object.insert(QStringLiteral("product"), port.info.product);
+    }
+    if (port.info.latencyMs >= 0)
+        object.insert(QStringLiteral("latency_timer_ms"), port.info.latencyMs);
+    object.insert(QStringLiteral("settings_not_taken"), QJsonArray::fromStringList(port.notTaken));
+    Object(QStringLiteral("port"), object);
+    for (const QString &missed : port.notTaken)
+        Problem(QStringLiteral("frames"), QStringLiteral("%1: the device did not take %2").arg(port.side, missed));
+}
+
+void CheckReport::Problem(const QString &check, const QString &text)
 {
     // Noise on a line can make a problem of every few bytes: the first
     // ones tell what is wrong, the count tells how much.
-    if (++problems_ <= kShownProblems)
-        Line(text);
+    if (++problems_ > kShownProblems)
+        return;
+    Line(check, text);
+    Object(QStringLiteral("problem"), {{QStringLiteral("check"), check}, {QStringLiteral("text"), text}});
 }
 
 void CheckReport::Complaint(const QString &text)
@@ -55,10 +119,142 @@ void CheckReport::Progress(const CheckTally &tally, qint64 frames)
     shown_ = true;
 }
 
-void CheckReport::Close()
+void CheckReport::Counters(const QString &side, const std::optional<LineCounters> &change)
 {
+    const QString check = QStringLiteral("counters");
+    if (!change) {
+        Line(check, QStringLiteral("counters: %1: not available on this device").arg(side));
+        Object(check, {{QStringLiteral("side"), side}, {QStringLiteral("available"), false}});
+        return;
+    }
+    Line(check, QStringLiteral("counters: %1: %2").arg(side, CountersText(*change)));
+    QJsonObject object = CountersObject(*change);
+    object.insert(QStringLiteral("side"), side);
+    object.insert(QStringLiteral("available"), true);
+    Object(check, object);
+}
+
+void CheckReport::Handshake(const std::optional<std::vector<HandshakePair>> &pairs)
+{
+    const QString check = QStringLiteral("lines");
+    if (!pairs) {
+        Line(check, QStringLiteral("lines: not testable: the driver of a port has no handshake lines "
+                                   "(a pseudo-terminal has none)"));
+        Object(check, {{QStringLiteral("testable"), false}});
+        return;
+    }
+    QJsonArray array;
+    for (const HandshakePair &pair : *pairs) {
+        Line(check, QStringLiteral("lines: %1 -> %2: %3").arg(pair.out, pair.in, FollowName(pair.result)));
+        array.append(QJsonObject{{QStringLiteral("out"), pair.out},
+                                 {QStringLiteral("in"), pair.in},
+                                 {QStringLiteral("result"), FollowName(pair.result)}});
+    }
+    Object(check, {{QStringLiteral("testable"), true}, {QStringLiteral("pairs"), array}});
+}
+
+void CheckReport::Isolation(const QString &side, const QString &result)
+{
+    const QString check = QStringLiteral("isolation");
+    Line(check, QStringLiteral("isolation: %1 %2").arg(side, result));
+    Object(check, {{QStringLiteral("side"), side}, {QStringLiteral("result"), result}});
+}
+
+void CheckReport::Ran(const QString &check, bool passed)
+{
+    if (!ran_.contains(check))
+        ran_ << check;
+    passed_[check] = passed_.value(check, true) && passed;
+}
+
+void CheckReport::Summary(const RunSummary &summary)
+{
+    const CheckTally &tally = summary.tally;
+    seconds_ = tally.seconds;
+    if (summary.interrupted)
+        Line({}, QStringLiteral("interrupted after %1 of %2 frames").arg(tally.sent).arg(summary.frames));
     if (problems_ > kShownProblems)
-        Line(QStringLiteral("%1 more problems not shown").arg(problems_ - kShownProblems));
+        Line({}, QStringLiteral("%1 more problems not shown").arg(problems_ - kShownProblems));
+    Line(QStringLiteral("frames"), ::Summary(tally));
+    Line(QStringLiteral("frames"), TimingText(summary.timing, kFrameOnLineMs));
+    Line(QStringLiteral("frames"), ErrorRateText(summary.bitsCompared, tally.wrong));
+    for (const QString &line : summary.verdictLines)
+        Line({}, line);
+    Line({}, QStringLiteral("verdict: %1 (exit status %2)").arg(VerdictName(summary.status)).arg(summary.status));
+
+    std::vector<double> trips = tally.roundTripsMs;
+    std::sort(trips.begin(), trips.end());
+    const std::size_t half = trips.size() / 2;
+    QJsonObject rtt;
+    if (!trips.empty()) {
+        rtt.insert(QStringLiteral("median"), trips.size() % 2 ? trips[half] : (trips[half - 1] + trips[half]) / 2);
+        rtt.insert(QStringLiteral("max"), trips.back());
+    }
+    Object(QStringLiteral("summary"),
+           {{QStringLiteral("sent"), tally.sent},
+            {QStringLiteral("received"), tally.received},
+            {QStringLiteral("late"), tally.late},
+            {QStringLiteral("wrong"), tally.wrong},
+            {QStringLiteral("missing"), tally.missing},
+            {QStringLiteral("problems"), problems_},
+            {QStringLiteral("interrupted"), summary.interrupted},
+            {QStringLiteral("rtt_ms"), rtt},
+            {QStringLiteral("bytes_per_s"), tally.seconds > 0 ? double(tally.bytes) / tally.seconds : 0.0},
+            {QStringLiteral("timing"), TimingName(summary.timing.timing)},
+            {QStringLiteral("bits_compared"), summary.bitsCompared},
+            {QStringLiteral("ber_below_95"), tally.wrong == 0 && summary.bitsCompared > 0
+                                                 ? QJsonValue(BerBelow95(summary.bitsCompared))
+                                                 : QJsonValue()},
+            {QStringLiteral("notes"), QJsonArray::fromStringList(summary.verdictLines)},
+            {QStringLiteral("verdict"), VerdictName(summary.status)},
+            {QStringLiteral("exit"), summary.status}});
+}
+
+void CheckReport::SetupFailed(const QStringList &reasons, int status)
+{
+    const QString check = QStringLiteral("setup");
+    for (const QString &reason : reasons) {
+        lines_[check] << reason;
+        Object(QStringLiteral("problem"), {{QStringLiteral("check"), check}, {QStringLiteral("text"), reason}});
+    }
+    Ran(check, false);
+    Object(QStringLiteral("summary"),
+           {{QStringLiteral("verdict"), VerdictName(status)}, {QStringLiteral("exit"), status}});
+}
+
+bool CheckReport::WriteJUnit(const QString &path) const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QXmlStreamWriter xml(&file);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("testsuite"));
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("comloop-check"));
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(ran_.size()));
+    xml.writeAttribute(QStringLiteral("failures"),
+                       QString::number(std::count_if(ran_.begin(), ran_.end(),
+                                                     [this](const QString &check) { return !passed_[check]; })));
+    xml.writeAttribute(QStringLiteral("time"), QString::number(seconds_, 'f', 3));
+    for (const QString &check : ran_) {
+        xml.writeStartElement(QStringLiteral("testcase"));
+        xml.writeAttribute(QStringLiteral("classname"), QStringLiteral("comloop-check"));
+        xml.writeAttribute(QStringLiteral("name"), check);
+        const QString text = lines_.value(check).join(QLatin1Char('\n'));
+        if (!passed_[check]) {
+            xml.writeStartElement(QStringLiteral("failure"));
+            xml.writeAttribute(QStringLiteral("message"), lines_.value(check).value(0, check + QStringLiteral(" failed")));
+            xml.writeCharacters(text);
+            xml.writeEndElement();
+        } else if (!text.isEmpty()) {
+            xml.writeTextElement(QStringLiteral("system-out"), text);
+        }
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return file.flush() && !xml.hasError();
 }
 
 void CheckReport::Clear()

@@ -34,8 +34,9 @@ QString Shown(std::string_view digits)
 } // namespace
 
 TLinkCheck::TLinkCheck(TCommPort *master, TCommPort *slave, qint64 frames, int timeoutMs, CheckReport *report,
-                       QObject *owner)
-    : QObject(owner), master_(master), slave_(slave), frames_(frames), timeoutMs_(timeoutMs), report_(report)
+                       const QString &check, const QString &label, QObject *owner)
+    : QObject(owner), master_(master), slave_(slave), frames_(frames), timeoutMs_(timeoutMs), report_(report),
+      check_(check), label_(label)
 {
     timeout_.setSingleShot(true);
     timeout_.setTimerType(Qt::PreciseTimer);
@@ -72,7 +73,7 @@ void TLinkCheck::SendNext()
             drained_.start();
             return;
         }
-        report_->Problem(QStringLiteral("the slave's line took nothing for %1 ms: %2 bytes still wait to go out")
+        Problem(QStringLiteral("the slave's line took nothing for %1 ms: %2 bytes still wait to go out")
                              .arg(draining_.elapsed())
                              .arg(waiting));
         Stop(End::LineStuck);
@@ -103,20 +104,20 @@ void TLinkCheck::Found(std::int32_t value, std::string_view digits)
         SendNext();
         break;
     case FrameLedger::Kind::Late:
-        report_->Problem(QStringLiteral("frame %1: came after all, %2 ms after it was sent")
+        Problem(QStringLiteral("frame %1: came after all, %2 ms after it was sent")
                              .arg(match.frame.number)
                              .arg(match.ms, 0, 'f', 1));
         break;
     case FrameLedger::Kind::Wrong:
         if (match.frame.number > 0)
-            report_->Problem(QStringLiteral("frame %1: wrong value: sent %2 (%3), got %4 (%5)")
+            Problem(QStringLiteral("frame %1: wrong value: sent %2 (%3), got %4 (%5)")
                                  .arg(match.frame.number)
                                  .arg(match.frame.value)
                                  .arg(Hex(match.frame.value))
                                  .arg(value)
                                  .arg(Shown(digits)));
         else
-            report_->Problem(QStringLiteral("wrong value between frames: got %1 (%2)").arg(value).arg(Shown(digits)));
+            Problem(QStringLiteral("wrong value between frames: got %1 (%2)").arg(value).arg(Shown(digits)));
         break;
     }
 }
@@ -124,13 +125,18 @@ void TLinkCheck::Found(std::int32_t value, std::string_view digits)
 void TLinkCheck::TimedOut()
 {
     const FrameLedger::Frame frame = ledger_.TimedOut();
-    report_->Problem(QStringLiteral("frame %1: missing: nothing came back within %2 ms").arg(frame.number).arg(timeoutMs_));
+    Problem(QStringLiteral("frame %1: missing: nothing came back within %2 ms").arg(frame.number).arg(timeoutMs_));
     // What arrived of it, at most four bytes, would otherwise be read with
     // the next frame and cost that one too.
     while (master_->GetInBuffUsed() > 0)
         master_->GetChar();
     report_->Progress(ledger_.Tally(), frames_);
     SendNext();
+}
+
+void TLinkCheck::Problem(const QString &text)
+{
+    report_->Problem(check_, label_ + text);
 }
 
 void TLinkCheck::Stop(End end)
@@ -140,22 +146,6 @@ void TLinkCheck::Stop(End end)
     stopped_ = true;
     timeout_.stop();
     drained_.stop();
-    CheckTally &tally = ledger_.Tally();
-    tally.seconds = clock_.isValid() ? double(Now()) / 1e9 : 0;
-    if (end == End::Interrupted)
-        report_->Line(QStringLiteral("interrupted after %1 of %2 frames").arg(tally.sent).arg(frames_));
-    report_->Close();
-    report_->Line(Summary(tally));
-    switch (end) {
-    case End::PortLost:
-        emit Finished(2);
-        break;
-    case End::LineStuck:
-        emit Finished(1);
-        break;
-    case End::Done:
-    case End::Interrupted:
-        emit Finished(Verdict(tally));
-        break;
-    }
+    ledger_.Tally().seconds = clock_.isValid() ? double(Now()) / 1e9 : 0;
+    emit Finished(end);
 }

@@ -24,24 +24,24 @@ class TLinkCheck : public QObject
 public:
     enum class End { Done, Interrupted, PortLost, LineStuck };
 
+    // Its problems are filed under `check`, each line led by `label`.
     TLinkCheck(TCommPort *master, TCommPort *slave, qint64 frames, int timeoutMs, CheckReport *report,
-               QObject *owner);
+               const QString &check, const QString &label, QObject *owner);
 
     void Start();
-    // Ends the run with the summary so far; the frame awaited, if any, is
-    // left out of it.
+    // Ends the run; the frame awaited, if any, is left out of its tally.
     void Stop(End end);
+    const CheckTally &Tally() const { return ledger_.Tally(); }
 
 signals:
-    // The exit status: the verdict, 1 when the slave's line took nothing,
-    // or 2 when a port was lost.
-    void Finished(int status);
+    void Finished(TLinkCheck::End end);
 
 private:
     void SendNext();
     void Arrived(int count);
     void Found(std::int32_t value, std::string_view digits);
     void TimedOut();
+    void Problem(const QString &text);
     qint64 Now() const { return clock_.nsecsElapsed(); }
 
     TCommPort *master_;
@@ -49,6 +49,8 @@ private:
     qint64 frames_;
     int timeoutMs_;
     CheckReport *report_;
+    QString check_;
+    QString label_;
     QTimer timeout_;
     QTimer drained_; // looks again whether the slave's port has sent all
     QElapsedTimer clock_;

@@ -6,12 +6,44 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
-// What a port asks of its line.
+// What a port asks of its line: no parity, one stop bit, no flow control,
+// raw, at this rate and character size.
 struct LineSettings
 {
     int baud = 0;
-    int dataBits = 0; // no parity, one stop bit, no flow control, raw
+    int dataBits = 0;
+};
+
+// The line as the driver has set it: it may not have taken all it was
+// asked for, and says so only when asked back.
+struct LineTaken
+{
+    int baud = 0; // 0: a rate the table of standard rates does not hold
+    int dataBits = 0;
+    bool parity = false;
+    bool twoStopBits = false;
+    bool flowControl = false;
+};
+
+// What a UART's driver has counted since the device came up: errors on the
+// line, and how often each input line changed.
+struct LineCounters
+{
+    qint64 framing = 0, parity = 0, overrun = 0, bufferOverrun = 0, breaks = 0;
+    qint64 cts = 0, dsr = 0, dcd = 0, ring = 0;
+};
+
+// The handshake lines of a port, and its own loopback.
+enum ModemLine : unsigned {
+    Rts = 1u << 0, // out
+    Dtr = 1u << 1, // out
+    Cts = 1u << 2, // in
+    Dsr = 1u << 3, // in
+    Dcd = 1u << 4, // in
+    Ring = 1u << 5, // in
+    Loop = 1u << 6, // the UART sends to itself, not to the line
 };
 
 // One serial device, open for this process alone with its line set up as
@@ -33,6 +65,16 @@ public:
     qint64 Write(const char *from, qint64 size);
     // Bytes written that the driver has not yet put on the line; -1 as above.
     qint64 Unsent();
+
+    // What the driver took of the settings asked for.
+    LineTaken Taken();
+    // Nothing, where the driver keeps no counters (a pseudo-terminal) or
+    // no handshake lines.
+    std::optional<LineCounters> Counters();
+    std::optional<unsigned> ModemLines();
+    // Raises (or drops) the ModemLine bits given: RTS, DTR, Loop; false when
+    // the driver refuses.
+    bool SetModemLines(unsigned lines, bool raised);
 
     // Readable and Writable are raised only while watched.
     void WatchReads(bool watch);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -26,22 +27,55 @@ struct TSerialDevice::Line
     QSocketNotifier *writes = nullptr;
 };
 
+// The UART's own loopback, as Linux's serial core takes it through
+// TIOCMSET; glibc's headers leave it out.
+#ifndef TIOCM_LOOP
+#define TIOCM_LOOP 0x8000
+#endif
+
 namespace {
+
+const std::pair<int, speed_t> kSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
+    {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}};
 
 speed_t Speed(int baud)
 {
-    static const std::pair<int, speed_t> speeds[] = {
-        {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
-        {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
-        {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-        {2000000, B2000000}};
-    for (const auto &[rate, speed] : speeds)
+    for (const auto &[rate, speed] : kSpeeds)
         if (rate == baud)
             return speed;
     return B0;
 }
+
+int Baud(speed_t speed)
+{
+    for (const auto &[rate, known] : kSpeeds)
+        if (known == speed)
+            return rate;
+    return 0;
+}
+
+int DataBits(tcflag_t size)
+{
+    switch (size) {
+    case CS5:
+        return 5;
+    case CS6:
+        return 6;
+    case CS7:
+        return 7;
+    }
+    return 8;
+}
+
+// Between ModemLine and the driver's TIOCM bits.
+constexpr std::pair<unsigned, int> kLines[] = {{Rts, TIOCM_RTS}, {Dtr, TIOCM_DTR}, {Cts, TIOCM_CTS},
+                                               {Dsr, TIOCM_DSR}, {Dcd, TIOCM_CAR}, {Ring, TIOCM_RNG},
+                                               {Loop, TIOCM_LOOP}};
 
 tcflag_t CharacterSize(int bits)
 {
@@ -181,6 +215,45 @@ qint64 TSerialDevice::Unsent()
     if (::ioctl(line_->fd, TIOCOUTQ, &waiting) != 0)
         return Failed(PortFailure::Control, errno);
     return waiting;
+}
+
+LineTaken TSerialDevice::Taken()
+{
+    termios line{};
+    if (line_->fd < 0 || ::tcgetattr(line_->fd, &line) != 0)
+        return {};
+    return {Baud(::cfgetospeed(&line)), DataBits(line.c_cflag & CSIZE), (line.c_cflag & PARENB) != 0,
+            (line.c_cflag & CSTOPB) != 0, (line.c_cflag & CRTSCTS) != 0};
+}
+
+std::optional<LineCounters> TSerialDevice::Counters()
+{
+    serial_icounter_struct counted = {};
+    if (line_->fd < 0 || ::ioctl(line_->fd, TIOCGICOUNT, &counted) != 0)
+        return std::nullopt;
+    return LineCounters{counted.frame, counted.parity, counted.overrun, counted.buf_overrun, counted.brk,
+                        counted.cts,   counted.dsr,    counted.dcd,     counted.rng};
+}
+
+std::optional<unsigned> TSerialDevice::ModemLines()
+{
+    int bits = 0;
+    if (line_->fd < 0 || ::ioctl(line_->fd, TIOCMGET, &bits) != 0)
+        return std::nullopt;
+    unsigned lines = 0;
+    for (const auto &[line, bit] : kLines)
+        if (bits & bit)
+            lines |= line;
+    return lines;
+}
+
+bool TSerialDevice::SetModemLines(unsigned lines, bool raised)
+{
+    int bits = 0;
+    for (const auto &[line, bit] : kLines)
+        if (lines & line)
+            bits |= bit;
+    return line_->fd >= 0 && ::ioctl(line_->fd, raised ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
 void TSerialDevice::WatchReads(bool watch)
