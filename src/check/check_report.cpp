@@ -182,13 +182,11 @@ void CheckReport::Summary(const RunSummary &summary)
         Line({}, line);
     Line({}, QStringLiteral("verdict: %1 (exit status %2)").arg(VerdictName(summary.status)).arg(summary.status));
 
-    std::vector<double> trips = tally.roundTripsMs;
-    std::sort(trips.begin(), trips.end());
-    const std::size_t half = trips.size() / 2;
+    const std::vector<double> &trips = tally.roundTripsMs;
     QJsonObject rtt;
     if (!trips.empty()) {
-        rtt.insert(QStringLiteral("median"), trips.size() % 2 ? trips[half] : (trips[half - 1] + trips[half]) / 2);
-        rtt.insert(QStringLiteral("max"), trips.back());
+        rtt.insert(QStringLiteral("median"), Median(trips));
+        rtt.insert(QStringLiteral("max"), *std::max_element(trips.begin(), trips.end()));
     }
     Object(QStringLiteral("summary"),
            {{QStringLiteral("sent"), tally.sent},

@@ -11,14 +11,12 @@ QString Ms(double ms)
     return QString::number(ms, 'f', 2) + QStringLiteral(" ms");
 }
 
-QString RoundTrip(std::vector<double> ms)
+QString RoundTrip(const std::vector<double> &ms)
 {
     if (ms.empty())
         return QStringLiteral("round trip: no frame came back");
-    std::sort(ms.begin(), ms.end());
-    const std::size_t half = ms.size() / 2;
-    const double median = ms.size() % 2 ? ms[half] : (ms[half - 1] + ms[half]) / 2;
-    return QStringLiteral("round trip: median %1, max %2").arg(Ms(median), Ms(ms.back()));
+    return QStringLiteral("round trip: median %1, max %2")
+        .arg(Ms(Median(ms)), Ms(*std::max_element(ms.begin(), ms.end())));
 }
 
 QString Rate(const CheckTally &tally)
@@ -34,6 +32,15 @@ QString Rate(const CheckTally &tally)
 }
 
 } // namespace
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t half = values.size() / 2;
+    return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
 
 QString Summary(const CheckTally &tally)
 {

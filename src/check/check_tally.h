@@ -19,6 +19,9 @@ struct CheckTally
     double seconds = 0;               // from the first frame out to the end
 };
 
+// The middle value, or the mean of the middle two; 0 of none.
+double Median(std::vector<double> values);
+
 // The summary's lines: counts, round trip, and the rate on the line.
 QString Summary(const CheckTally &tally);
 // 0 when frames were checked and every one came back intact (late
