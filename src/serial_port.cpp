@@ -2,10 +2,20 @@
 
 #include "serial_device.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
-TCommPort::TCommPort(QObject *owner) : QObject(owner), input_(2048) {}
+namespace {
+
+// A terminal hands over at most this much in one read: reading it whole
+// takes half the system calls and turns of the event loop that reading
+// only what the input buffer has room for would.
+constexpr std::size_t kReadSize = 4096;
+
+} // namespace
+
+TCommPort::TCommPort(QObject *owner) : QObject(owner), input_(2048), read_(kReadSize) {}
 
 TCommPort::~TCommPort()
 {
@@ -68,6 +78,7 @@ void TCommPort::Close()
         lock_.taken = false;
     }
     begin_ = end_ = 0;
+    readBegin_ = readEnd_ = 0;
     readsPaused_ = false;
     output_.clear();
 }
@@ -91,34 +102,53 @@ void TCommPort::Pump()
 {
     if (!device_)
         return;
-    if (begin_ > 0) {
-        std::memmove(input_.data(), input_.data() + begin_, end_ - begin_);
-        end_ -= begin_;
-        begin_ = 0;
+    if (readBegin_ == readEnd_) {
+        const qint64 got = device_->Read(read_.data(), qint64(read_.size()));
+        if (got < 0) {
+            Lose();
+            return;
+        }
+        readBegin_ = 0;
+        readEnd_ = std::size_t(got);
     }
-    if (end_ == input_.size()) {
-        // Full: the rest waits in the driver, and reading goes on once the
-        // window has taken something.
-        readsPaused_ = true;
-        device_->WatchReads(false);
-        return;
+    Deliver();
+}
+
+// Hands what was read to the input buffer as it has room, and raises
+// OnDataReceived for each part; the window's handler makes the room.
+void TCommPort::Deliver()
+{
+    while (device_ && readBegin_ < readEnd_) {
+        if (begin_ > 0) {
+            std::memmove(input_.data(), input_.data() + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        if (end_ == input_.size()) {
+            // Full: the rest waits, here and in the driver, and goes on once
+            // the window has taken something.
+            readsPaused_ = true;
+            device_->WatchReads(false);
+            return;
+        }
+        const std::size_t part = std::min(input_.size() - end_, readEnd_ - readBegin_);
+        std::memcpy(input_.data() + end_, read_.data() + readBegin_, part);
+        end_ += part;
+        readBegin_ += part;
+        emit OnDataReceived(int(part));
     }
-    const qint64 got = device_->Read(input_.data() + end_, qint64(input_.size() - end_));
-    if (got < 0) {
-        Lose();
-        return;
-    }
-    if (got == 0)
-        return;
-    end_ += std::size_t(got);
-    emit OnDataReceived(int(got));
 }
 
 void TCommPort::ResumeReads()
 {
     readsPaused_ = false;
-    if (device_)
-        device_->WatchReads(true);
+    if (!device_)
+        return;
+    device_->WatchReads(true);
+    // What was read already is handed on from the event loop, even if the
+    // device has nothing new to say.
+    if (readBegin_ < readEnd_)
+        QMetaObject::invokeMethod(this, &TCommPort::Deliver, Qt::QueuedConnection);
 }
 
 void TCommPort::PutChar(char ch)

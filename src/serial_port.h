@@ -90,6 +90,7 @@ signals:
 
 private:
     void Pump();
+    void Deliver();
     void Queue(std::string_view bytes);
     void Flush();
     void ResumeReads();
@@ -105,6 +106,10 @@ private:
     std::vector<char> input_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    // What one read brought that the input buffer has not taken yet.
+    std::vector<char> read_;
+    std::size_t readBegin_ = 0;
+    std::size_t readEnd_ = 0;
     bool readsPaused_ = false;
     std::string output_;
     ComRoute route_;
