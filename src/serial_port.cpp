@@ -2,11 +2,17 @@
 
 #include "serial_device.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 
 namespace {
+
+// How long a pulled adapter's node may outlast its line's hang-up: a few
+// milliseconds, measured, and room for a busy machine.
+constexpr int kNodeGoesMs = 200;
 
 // A terminal hands over at most this much in one read: reading it whole
 // takes half the system calls and turns of the event loop that reading
@@ -89,9 +95,27 @@ void TCommPort::Fail(const PortFailure &failure)
     emit OnFailure();
 }
 
+void TCommPort::LoseSoon()
+{
+    // A USB adapter pulled out hangs its line up first and takes its node
+    // away a few milliseconds later: what happened is told by the node, so
+    // it is given a moment to go. Nothing is read or written meanwhile.
+    if (device_->NodeGone()) {
+        Lose();
+        return;
+    }
+    device_->WatchReads(false);
+    device_->WatchWrites(false);
+    QTimer::singleShot(kNodeGoesMs, device_, [this, device = device_] {
+        if (device_ == device)
+            Lose();
+    });
+}
+
 void TCommPort::Lose()
 {
-    const PortFailure failure = device_->Failure();
+    PortFailure failure = device_->Failure();
+    failure.gone = failure.gone || device_->NodeGone();
     output_.clear(); // nothing more goes out of a device that failed
     Close();
     Fail(failure);
@@ -105,7 +129,7 @@ void TCommPort::Pump()
     if (readBegin_ == readEnd_) {
         const qint64 got = device_->Read(read_.data(), qint64(read_.size()));
         if (got < 0) {
-            Lose();
+            LoseSoon();
             return;
         }
         readBegin_ = 0;
@@ -181,7 +205,7 @@ void TCommPort::Flush()
         return;
     const qint64 sent = device_->Write(output_.data(), qint64(output_.size()));
     if (sent < 0) {
-        Lose();
+        LoseSoon();
         return;
     }
     output_.erase(0, std::size_t(sent));
@@ -195,7 +219,7 @@ std::uint32_t TCommPort::GetOutBuffUsed()
         return 0;
     const qint64 unsent = device_->Unsent();
     if (unsent < 0) {
-        Lose();
+        LoseSoon();
         return 0;
     }
     return std::uint32_t(output_.size() + std::size_t(unsent));

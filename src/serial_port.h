@@ -94,6 +94,7 @@ private:
     void Queue(std::string_view bytes);
     void Flush();
     void ResumeReads();
+    void LoseSoon();
     void Lose();
     void Close();
     void Fail(const PortFailure &failure);

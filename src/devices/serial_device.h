@@ -85,6 +85,9 @@ public:
     void Close();
 
     PortFailure Failure() const { return failure_; }
+    // Whether the device's node has vanished from its path, or another
+    // device has taken it.
+    bool NodeGone() const;
 
 signals:
     void Readable();

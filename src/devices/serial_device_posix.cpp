@@ -175,10 +175,14 @@ qint64 TSerialDevice::Failed(PortFailure::Step step, int error)
     // of file, and nothing more is watched: the owner closes it.
     WatchReads(false);
     WatchWrites(false);
-    struct stat st = {};
-    const bool gone = ::stat(line_->path.constData(), &st) != 0 || st.st_rdev != line_->node;
-    failure_ = {step, error, gone};
+    failure_ = {step, error, NodeGone()};
     return -1;
+}
+
+bool TSerialDevice::NodeGone() const
+{
+    struct stat st = {};
+    return ::stat(line_->path.constData(), &st) != 0 || st.st_rdev != line_->node;
 }
 
 qint64 TSerialDevice::Read(char *into, qint64 size)
