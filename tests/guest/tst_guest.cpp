@@ -22,8 +22,7 @@ struct Limit
     double most;
 };
 
-// One boot per kind of guest, for all the rows that use it in a row; a row
-// that fails leaves its guest behind, as nobody knows what state it is in.
+// Generous: TCG on two cores that others build on too.
 constexpr int kBootMs = 120000;
 constexpr int kRunMs = 120000;
 
@@ -72,15 +71,19 @@ private slots:
                            "^lock after close: none$",
                            "^restored: yes$"}
             << QList<Limit>{};
+        // Ample time per frame (-t 2000): a busy host slows the guest, and
+        // must not turn a sound line into missing frames.
         QTest::newRow("comloop-check 2 3 across two UARTs")
-            << Guest::Rig::Uarts << QStringLiteral("guest_probe run -- comloop-check 2 3 -n 50") << 0
+            << Guest::Rig::Uarts << QStringLiteral("guest_probe run -- comloop-check 2 3 -n 50 -t 2000") << 0
             << QStringList{"^master: COM2 → /dev/ttyS1$", "^slave: COM3 → /dev/ttyS2$",
                            "sent 50, received 50, wrong 0, missing 0", "^status: 0\nlocks: none$"}
             << QList<Limit>{};
-        const QString check = QStringLiteral("comloop-check /dev/ttyUSB0 /dev/ttyS1");
+        // A read at end of file taken for "no data" would spin: the run
+        // would not end, or would burn its last second.
+        const QString check = QStringLiteral("comloop-check /dev/ttyUSB0 /dev/ttyS1 -t 2000");
         QTest::newRow("comloop-check on the adapter, pulled and plugged back")
             << Guest::Rig::Adapter
-            << QStringLiteral("guest_probe run --pull /dev/ttyUSB0 --after 'slave: ' --plug -- %1 -n 100000000 -t 2000;"
+            << QStringLiteral("guest_probe run --pull /dev/ttyUSB0 --after 'slave: ' --plug -- %1 -n 100000000;"
                               " guest_probe run -- %1 -n 50")
                    .arg(check)
             << 0
@@ -114,6 +117,8 @@ private slots:
         QFETCH(QStringList, says);
         QFETCH(QList<Limit>, limits);
 
+        // One boot per kind of guest, for the rows that use it one after
+        // the other.
         if (!guest_ || guest_->GetRig() != rig) {
             guest_.reset();
             auto guest = std::make_unique<Guest>(images_, rig);
@@ -147,6 +152,8 @@ private slots:
         }
     }
 
+    // A row that failed leaves its guest behind: nobody knows what state
+    // it is in, the adapter perhaps still pulled out.
     void cleanup()
     {
         if (QTest::currentTestFailed())

@@ -31,9 +31,10 @@ bool Guest::Prepare(const QString &script, const QString &outDir, const QStringL
     QProcess prepare;
     prepare.start(script, QStringList{outDir} + programs);
     // A first run downloads two kernels and builds the initramfs.
-    if (!prepare.waitForFinished(600000) || prepare.exitStatus() != QProcess::NormalExit || prepare.exitCode() != 0) {
-        error = QStringLiteral("%1 failed: %2%3")
-                    .arg(script, prepare.errorString(), QString::fromLocal8Bit(prepare.readAllStandardError()));
+    const bool ran = prepare.waitForFinished(600000) && prepare.exitStatus() == QProcess::NormalExit;
+    if (!ran || prepare.exitCode() != 0) {
+        error = QStringLiteral("%1 failed: %2")
+                    .arg(script, ran ? QString::fromLocal8Bit(prepare.readAllStandardError()) : prepare.errorString());
         return false;
     }
     const QString said = QString::fromLocal8Bit(prepare.readAllStandardOutput());
