@@ -72,11 +72,12 @@ private slots:
                            "^restored: yes$"}
             << QList<Limit>{};
         // Ample time per frame (-t 2000): a busy host slows the guest, and
-        // must not turn a sound line into missing frames.
+        // must not turn a sound line into missing frames. comloop-check's
+        // verdict is its status; its summary shows that every frame came.
         QTest::newRow("comloop-check 2 3 across two UARTs")
             << Guest::Rig::Uarts << QStringLiteral("guest_probe run -- comloop-check 2 3 -n 50 -t 2000") << 0
             << QStringList{"^master: COM2 → /dev/ttyS1$", "^slave: COM3 → /dev/ttyS2$",
-                           "sent 50, received 50, wrong 0, missing 0", "^status: 0\nlocks: none$"}
+                           "^sent 50, received 50, ", "^status: 0\nlocks: none$"}
             << QList<Limit>{};
         // A read at end of file taken for "no data" would spin: the run
         // would not end, or would burn its last second.
@@ -92,7 +93,7 @@ private slots:
                            "^comloop-check: master: the port was lost during the run\n[^\n]*{truthful}",
                            "^status: 2\nnode went: .*\nended: .*\ncpu after the node went: .*\nlocks: none$",
                            "^came back as: /dev/ttyUSB0$",
-                           "sent 50, received 50, wrong 0, missing 0",
+                           "^sent 50, received 50, ",
                            "^status: 0\nlocks: none$"}
             << QList<Limit>{{"^ended: (\\d+) ms after", 1000}, {"^cpu after the node went: (\\d+) ms", 200}};
         QTest::newRow("the window on the adapter, pulled and plugged back")
