@@ -91,7 +91,7 @@ bool Guest::Boot(int ms, QString &error)
     // Options in words; the folder's path has no spaces, unlike a kernel's
     // or the initramfs's may.
     const auto words = [&](const char *options) {
-        return QString::fromLatin1(options).arg(folder).split(QLatin1Char(' '));
+        return QString::fromLatin1(options).replace(QStringLiteral("%1"), folder).split(QLatin1Char(' '));
     };
     QStringList arguments{QStringLiteral("-accel"), images_.accel};
     arguments += words("-m 768 -nodefaults -no-user-config -display none -no-reboot");
