@@ -4,7 +4,6 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonDocument>
 
 namespace {
@@ -123,15 +122,18 @@ bool Guest::Boot(int ms, QString &error)
         return false;
     }
 
-    // QEMU makes its sockets before the guest runs.
-    const auto made = [&](const QString &name) { return QFile::exists(folder + QLatin1Char('/') + name); };
-    if (!WaitFor([&] { return made(QStringLiteral("qmp")) || qemu_.state() == QProcess::NotRunning; }, 20000)
-        || qemu_.state() == QProcess::NotRunning) {
-        error = QStringLiteral("QEMU did not start its monitor.\n") + Trouble();
-        return false;
-    }
-    qmp_.connectToServer(folder + QStringLiteral("/qmp"));
-    if (!qmp_.waitForConnected(5000) || !qmp_.waitForReadyRead(5000)) {
+    // QEMU makes its sockets before the guest runs; each takes connections
+    // a moment after its file appears.
+    const auto connect = [&](QLocalSocket &socket, const char *name) {
+        return WaitFor(
+            [&] {
+                socket.connectToServer(folder + QLatin1Char('/') + QLatin1String(name));
+                return socket.waitForConnected(1000) || qemu_.state() == QProcess::NotRunning;
+            },
+            20000)
+            && socket.state() == QLocalSocket::ConnectedState;
+    };
+    if (!connect(qmp_, "qmp") || !qmp_.waitForReadyRead(5000)) {
         error = QStringLiteral("no answer on QEMU's monitor: %1\n").arg(qmp_.errorString()) + Trouble();
         return false;
     }
@@ -143,9 +145,7 @@ bool Guest::Boot(int ms, QString &error)
     if (rig_ == Rig::Adapter) {
         adapter_ = std::make_unique<QLocalSocket>();
         uart_ = std::make_unique<QLocalSocket>();
-        adapter_->connectToServer(folder + QStringLiteral("/adapter"));
-        uart_->connectToServer(folder + QStringLiteral("/uart"));
-        if (!adapter_->waitForConnected(5000) || !uart_->waitForConnected(5000)) {
+        if (!connect(*adapter_, "adapter") || !connect(*uart_, "uart")) {
             error = QStringLiteral("cannot join the adapter to the UART: %1 / %2\n")
                         .arg(adapter_->errorString(), uart_->errorString())
                 + Trouble();
