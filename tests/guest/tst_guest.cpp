@@ -84,6 +84,21 @@ private slots:
             << QStringList{"^master: COM2 → /dev/ttyS1\\b", "^slave: COM3 → /dev/ttyS2\\b",
                            "^sent 50, received 50, ", "^status: 0\nlocks: none$"}
             << QList<Limit>{};
+        // What only a UART's driver tells: its counters (none counted on a
+        // sound line), its own loopback, and handshake lines, which the
+        // socket between QEMU's UARTs carries none of: they read as on at
+        // both ends, whatever the other side does, and that is a fault.
+        QTest::newRow("comloop-check's checks on two UARTs: counters, loopback, handshake lines")
+            << Guest::Rig::Uarts
+            << QStringLiteral("guest_probe run -- comloop-check 2 3 -n 50 -t 2000 --isolate --lines") << 1
+            << QStringList{"^isolation: master passes its own loopback$",
+                           "^isolation: slave passes its own loopback$",
+                           "^lines: master RTS -> slave CTS: stuck on$", "^lines: slave DTR -> master DCD: stuck on$",
+                           "^counters: master: framing 0, parity 0, overrun 0, buffer overrun 0, break 0; ",
+                           "^counters: slave: framing 0, parity 0, overrun 0, buffer overrun 0, break 0; ",
+                           "^sent 50, received 50, ", "^timing: virtual: ", "^verdict: fail \\(exit status 1\\)$",
+                           "^status: 1\nlocks: none$"}
+            << QList<Limit>{};
         // Status 3: a port lost during the run. A read at end of file
         // taken for "no data" would spin: the run would not end, or would
         // burn its last second.
