@@ -33,10 +33,10 @@ FailureFacts AtLock(RouteFacts route, PortLock lock, int otherSide = 0, QStringL
 }
 
 FailureFacts Denied(const QString &owner, const QString &group, unsigned mode, bool joined = false,
-                    bool inGroup = false)
+                    bool inGroup = false, bool isOwner = false)
 {
     FailureFacts facts = Failure({3, "/dev/ttyUSB0", folder + "/com3", true}, {PortFailure::Open, EACCES});
-    facts.access = {owner, group, mode, false, inGroup, joined};
+    facts.access = {owner, group, mode, isOwner, inGroup, joined};
     return facts;
 }
 
@@ -129,6 +129,13 @@ private slots:
             << Denied("root", "dialout", 0660, false, true)
             << QStringList{"These permissions let you open it", "getfacl /dev/ttyUSB0"}
             << QStringList{"usermod", "log in again"};
+        QTest::newRow("open to everyone, yet refused")
+            << Denied("root", "dialout", 0666) << QStringList{"These permissions let you open it"}
+            << QStringList{"usermod"};
+        QTest::newRow("one's own device, made read-only")
+            << Denied("ann", "ann", 0444, false, false, true)
+            << QStringList{"You own it, yet its permissions keep you out: chmod u+rw /dev/ttyUSB0"}
+            << QStringList{"These permissions let you"};
         QTest::newRow("opened for exclusive use")
             << Failure(usb, {PortFailure::Open, EBUSY})
             << QStringList{"COM3 (/dev/ttyUSB0): Device or resource busy.\n", busy, "fuser -v /dev/ttyUSB0"}
@@ -148,6 +155,11 @@ private slots:
                            "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/serial/by-id/*", "plugged in?",
                            "mkdir -p ~/.config/comloop", "~/.config/comloop/com5"}
             << QStringList{"usermod", busy};
+        QTest::newRow("a built-in port with no UART behind it")
+            << Failure({5, "/dev/ttyS4", {}, true}, {PortFailure::Open, EIO})
+            << QStringList{"COM5 (/dev/ttyS4): Input/output error.\n",
+                           "COM5 has no link in ~/.config/comloop, so it leads to the built-in port /dev/ttyS4."}
+            << QStringList{"not look like a serial port"};
         QTest::newRow("only a tty device")
             << Failure({6, "/dev/ttyACM1", folder + "/com6", false}, {PortFailure::Open, ENOENT}, {"/dev/ttyACM0"})
             << QStringList{"ln -sfn /dev/ttyACM0 ~/.config/comloop/com6"} << QStringList{"plugged in?"};
@@ -245,6 +257,12 @@ private slots:
             << QStringList{"COM3 (/dev/ttyUSB0) went away: it was disconnected (its device node is gone).\n",
                            "unplugged", "then press Open Ports"}
             << QStringList{"usermod", busy, "not look like a serial port", "close", "Invalid argument"};
+        // Hung up with its node still there: a modem hang-up, or the moment
+        // before an unplugged adapter's node goes.
+        QTest::newRow("hung up while open")
+            << Failure(usb, {PortFailure::Read, 0})
+            << QStringList{"COM3 (/dev/ttyUSB0) went away: the line hung up.\n", "unplugged"}
+            << QStringList{"failed while receiving", "disconnected"};
         QTest::newRow("not a serial device")
             << Failure({7, "/dev/null", folder + "/com7", true}, {PortFailure::Setup, ENOTTY})
             << QStringList{"COM7 (/dev/null): Inappropriate ioctl for device.", "not look like a serial port"}
