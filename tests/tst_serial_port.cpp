@@ -6,7 +6,10 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -50,6 +53,13 @@ private slots:
     void openAndClose()
     {
         PtyEnd end;
+        // As the last program on the line may have left it: hardware and
+        // software flow control, two stop bits.
+        termios left{};
+        QCOMPARE(::tcgetattr(end.FarSide(), &left), 0);
+        left.c_cflag |= CRTSCTS | CSTOPB;
+        left.c_iflag |= IXON | IXOFF;
+        QCOMPARE(::tcsetattr(end.FarSide(), TCSANOW, &left), 0);
         auto port = OpenOn(end);
         QVERIFY2(port->GetOpen(), qPrintable(FailureText(*port)));
         QCOMPARE(port->GetDevice(), end.Device());
@@ -133,6 +143,7 @@ private slots:
         port->PutString("");
         port->PutChar('\0');
         port->PutString("3E8");
+        QCOMPARE(port->GetOutBuffUsed(), 13u); // queued, not yet on the line
         QCOMPARE(end.Read(13), QByteArray("Bizzard?0\0" "3E8", 13));
         QCOMPARE(end.Drain(), QByteArray());
     }
@@ -186,8 +197,14 @@ private slots:
         auto port = OpenOn(end);
         end.Write("abc");
         QTRY_COMPARE(port->GetInBuffUsed(), 3u);
+        // A new size waits for the next open: what came stays as it came.
+        port->SetInSize(1);
+        QCOMPARE(port->GetChar(), 'a');
+        // What was queued to go out still goes, however soon the close.
+        port->PutString("Bizzard");
         port->SetOpen(false);
         QCOMPARE(port->GetInBuffUsed(), 0u);
+        QCOMPARE(end.Read(7), QByteArray("Bizzard"));
     }
 
     // A flood far larger than the buffer: the buffer never grows past its
@@ -234,6 +251,21 @@ private slots:
         port->SetOpen(true);
         QVERIFY(!port->GetOpen());
         QCOMPARE(port->GetFailure().step, PortFailure::Open);
+
+        // Hung up while the device stays (a modem's hang-up, or the moment
+        // before an unplugged adapter's node goes): lost too, with no error
+        // of the system's to blame.
+        PtyEnd other;
+        auto hungUp = OpenOn(other, 6);
+        QVERIFY(hungUp->GetOpen());
+        const int line = ::open(QFile::encodeName(other.Device()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(line >= 0);
+        QCOMPARE(::ioctl(line, TIOCVHANGUP), 0);
+        ::close(line);
+        QTRY_VERIFY(!hungUp->GetOpen());
+        QVERIFY(hungUp->GetFailure().Lost());
+        QVERIFY(!hungUp->GetFailure().gone);
+        QCOMPARE(hungUp->GetFailure().error, 0);
     }
 };
 
