@@ -139,6 +139,9 @@ private slots:
         QVERIFY(QFile::exists(LockPath(device)));
 
         here.SetOpen(false);
+        // Let go, the device is every user's again, not only root's.
+        if (holder == QStringLiteral("here"))
+            QCOMPARE(OpenedAsNobody(), QByteArray("open"));
         other.closeWriteChannel();
         if (!other.waitForFinished(1000)) {
             other.terminate();
@@ -166,6 +169,7 @@ private slots:
         QTest::newRow("a directory") << "directory" << "is a directory";
         QTest::newRow("a dangling link") << "dangling" << "is a symbolic link to /nonexistent/comloop";
         QTest::newRow("garbage") << "garbage" << "names no process (\"garbage?\")";
+        QTest::newRow("an empty file") << "empty" << "is empty";
         QTest::newRow("a process number too large, two minutes old") << "large pid" << "";
         QTest::newRow("minicom's lock of an ended program") << "minicom" << "";
         QTest::newRow("a stale lock padded to the largest a lock may be") << "padded" << "";
@@ -199,6 +203,8 @@ private slots:
             QVERIFY(QFile::link(QStringLiteral("/nonexistent/comloop"), lock));
         } else if (planted == QStringLiteral("garbage")) {
             WriteLock(device, "garbage\x01\n");
+        } else if (planted == QStringLiteral("empty")) {
+            WriteLock(device, {});
         } else if (planted == QStringLiteral("large pid")) {
             // 2^32 + 1: cut down to a pid_t it would be 1, which always runs.
             WriteLock(device, "4294967297\n");
@@ -234,7 +240,11 @@ private slots:
             VerifyOpenState();
             QFile own(lock);
             QVERIFY(own.open(QIODevice::ReadOnly));
-            QCOMPARE(own.readLine().trimmed(), QByteArray::number(QCoreApplication::applicationPid()));
+            // As UUCP writes it, "%10d\n", and readable by every program
+            // that honours it.
+            const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+            QCOMPARE(own.readAll(), pid.rightJustified(10, ' ') + '\n');
+            QVERIFY(own.permissions() & QFile::ReadOther);
             return;
         }
         QVERIFY(!form_->CommPort1->GetOpen());
