@@ -71,6 +71,10 @@ private slots:
         QTest::newRow("slave at start") << "CSpinEdit2" << 4 << "COM4 → {slave} (via {links}/com4)";
         QTest::newRow("master swapped") << "CSpinEdit1" << 4 << "COM4 → {slave} (via {links}/com4)";
         QTest::newRow("no link: uart") << "CSpinEdit1" << 30 << uart;
+        QTest::newRow("no link: the first uart")
+            << "CSpinEdit1" << 1
+            << (QFile::exists(QStringLiteral("/dev/ttyS0")) ? QStringLiteral("COM1 → /dev/ttyS0")
+                                                            : QStringLiteral("COM1 → /dev/ttyS0 (no such device)"));
         QTest::newRow("dangling link")
             << "CSpinEdit2" << 7 << "COM7 → " + nowhere + " (via {links}/com7; no such device)";
         QTest::newRow("zero") << "CSpinEdit2" << 0 << "COM0 names no port: COM numbers start at 1";
