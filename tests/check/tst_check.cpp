@@ -235,6 +235,7 @@ private slots:
         QTest::addColumn<QString>("says");
         QTest::newRow("no error: the rule of three") << qint64(300000) << qint64(0) << "below 1e-05 at 95% confidence";
         QTest::newRow("errors: the rate seen") << qint64(1000) << qint64(2) << "at least 0.002 observed";
+        QTest::newRow("a single error") << qint64(1000) << qint64(1) << "at least 0.001 observed";
         QTest::newRow("nothing compared") << qint64(0) << qint64(0) << "no bit compared";
     }
     void errorRate()
@@ -256,6 +257,22 @@ private slots:
             QVERIFY2(values.insert(value).second, qPrintable(QString::number(n)));
         }
         QCOMPARE(FrameValue(32001), FrameValue(0));
+
+        // A value is matched to the frame awaited or to one owed, and to
+        // nothing else: not while none is awaited, and not, once the
+        // values begin again, to a frame owed from the round before, which
+        // can no longer be told from the new one.
+        FrameLedger ledger;
+        const FrameLedger::Frame first = ledger.Send(0);
+        QCOMPARE(ledger.TimedOut().number, first.number);
+        QCOMPARE(ledger.Found(0, 1).kind, FrameLedger::Kind::Wrong);
+        for (qint64 n = 1; n < 32001; ++n)
+            QCOMPARE(ledger.Found(ledger.Send(n).value, n).kind, FrameLedger::Kind::Received);
+        const FrameLedger::Frame again = ledger.Send(0);
+        QCOMPARE(again.value, first.value);
+        QCOMPARE(ledger.Found(again.value, 1).kind, FrameLedger::Kind::Received);
+        QCOMPARE(ledger.Found(again.value, 2).kind, FrameLedger::Kind::Wrong);
+        QCOMPARE(ledger.Tally().missing, 1);
     }
 
     void run_data()
