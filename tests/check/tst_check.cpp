@@ -53,6 +53,11 @@ QByteArray Marker(char)
     return QByteArrayLiteral("?");
 }
 
+QByteArray Deleted(char)
+{
+    return QByteArrayLiteral("\x7f");
+}
+
 // Frame `frame` (counted from 0) crosses twice, as from a far end that
 // echoes what it is sent and then once more.
 LineFault EchoedTwice(qint64 frame)
@@ -118,12 +123,14 @@ void VerifyJUnit(const QString &path, int status)
     QXmlStreamReader xml(&file);
     QStringList cases;
     int failures = 0;
+    int counted = -1; // what the suite says, which is what a CI server shows
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
             continue;
-        if (xml.name() == QStringLiteral("testsuite"))
+        if (xml.name() == QStringLiteral("testsuite")) {
             QCOMPARE(xml.attributes().value(QStringLiteral("name")).toString(), QStringLiteral("comloop-check"));
-        else if (xml.name() == QStringLiteral("testcase"))
+            counted = xml.attributes().value(QStringLiteral("failures")).toInt();
+        } else if (xml.name() == QStringLiteral("testcase"))
             cases << xml.attributes().value(QStringLiteral("name")).toString();
         else if (xml.name() == QStringLiteral("failure"))
             ++failures;
@@ -131,6 +138,7 @@ void VerifyJUnit(const QString &path, int status)
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QVERIFY(cases.contains(QStringLiteral("frames")));
     QCOMPARE(failures > 0, status != 0);
+    QCOMPARE(counted, failures);
 }
 
 } // namespace
@@ -280,10 +288,11 @@ private slots:
         QTest::addColumn<QStringList>("arguments"); // "{master}", "{slave}": the devices' paths
         QTest::addColumn<LineFault>("fault");
         // Once running: "Ctrl-C", "HUP", "unplug" the master's cable, "stall"
-        // the cable for 0.4 s, flood the master with "noise", or "Ctrl-C
-        // ignored" (the run was started with INT ignored), then TERM. Or how
-        // it is started: with standard output "closed", "stalled" (a pipe
-        // nobody reads; Ctrl-C once running), or read by "head -n 1".
+        // the cable for 0.6 s with the slave's line full, flood the master
+        // with "noise", or "Ctrl-C ignored" (the run was started with INT
+        // ignored), then TERM. Or how it is started: with standard output
+        // "closed", "stalled" (a pipe nobody reads; Ctrl-C once running), on
+        // a "terminal" (Ctrl-C once running), or read by "head -n 1".
         QTest::addColumn<QString>("midway");
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("says"); // standard output and error
@@ -314,6 +323,11 @@ private slots:
             << QStringList{"3", "4", "-n", "20"} + slow << Faulty(2, 3, 100, Marker) << "" << 1
             << QStringList{"sent 20, received 20, late 0, wrong 1, missing 0",
                            "frame 4: wrong value: sent 7827 (1E93), got 0 (zard)"};
+        // A byte no terminal shows is written by its code: the line says
+        // what came, and stays one line.
+        QTest::newRow("a digit turned into DEL")
+            << QStringList{"3", "4", "-n", "20", "-t", "300"} << Faulty(10, 3, 100, Deleted) << "" << 1
+            << QStringList{"sent 20, received 19, late 0, wrong 1, missing 1", "(1E\\x7f3)"};
         QTest::newRow("a frame echoed twice")
             << QStringList{"3", "4", "-n", "20"} + slow << EchoedTwice(5) << "" << 1
             << QStringList{"sent 20, received 20, late 0, wrong 1, missing 0", "frame 7: wrong value: sent "};
@@ -327,24 +341,29 @@ private slots:
         QTest::newRow("Ctrl-C ignored when started, then TERM")
             << endless << LineFault() << "Ctrl-C ignored" << 0 << QStringList{"interrupted after "};
         // Frames held up for longer than their timeout come after all: late,
-        // each one matched to the frame that carried it, none wrong.
-        QTest::newRow("the cable stalls for 0.4 s")
-            << QStringList{"3", "4", "-n", "100000000", "-t", "50"} << LineFault() << "stall" << 0
+        // each one matched to the frame that carried it, none wrong. The
+        // slave's line is full meanwhile, so a frame waits in the port: for
+        // 0.6 s that is a stall, not a line stuck.
+        QTest::newRow("the cable stalls for 0.6 s")
+            << QStringList{"3", "4", "-n", "100000000", "-t", "40"} << LineFault() << "stall" << 0
             << QStringList{"came after all", "wrong 0, missing 0"};
         // The slave's line carries, but nothing reaches the master from it.
         QTest::newRow("noise at the master")
             << QStringList{"3", "4", "-n", "100000000", "-t", "50"} << LineFault(Dropped) << "noise" << 1
             << QStringList{"more problems not shown", "wrong value"};
+        // The reader leaves after one line; the run ends at its next line,
+        // here a problem, rather than going on for nobody.
         QTest::newRow("standard output read by head -n 1")
-            << QStringList{"3", "4", "-n", "200"} + slow << LineFault() << "head -n 1" << 0
-            << QStringList{"master: COM3"};
+            << QStringList{"3", "4", "-n", "100000000", "-t", "10"} << Faulty(10, 0, 1, Flipped) << "head -n 1"
+            << 0 << QStringList{"master: COM3"};
         QTest::newRow("standard output stalled, then Ctrl-C")
             << QStringList{"3", "4", "-n", "100000000", "-t", "10"} << Faulty(10, 0, 1, Flipped) << "stalled" << 1
             << QStringList{};
         QTest::newRow("standard output closed")
             << QStringList{"3", "4"} << LineFault() << "closed" << 2 << QStringList{"standard output is closed"};
-        QTest::newRow("master unplugged") << endless << LineFault() << "unplug" << 3
-                                          << QStringList{"master: the port was lost during the run", "sent "};
+        QTest::newRow("master unplugged")
+            << endless + QStringList{"--junit", "{junit}"} << LineFault() << "unplug" << 3
+            << QStringList{"master: the port was lost during the run", "sent "};
         // What only a real driver shows is never made up on a pseudo-terminal:
         // no counters, no handshake lines, no loopback, and a pace no wire
         // keeps. A check asked for that cannot run does not pass.
@@ -365,7 +384,12 @@ private slots:
         QTest::newRow("--json and --junit, a faulty cable")
             << QStringList{"3", "4", "-n", "20", "-t", "300", "--json", "--junit", "{junit}"}
             << Faulty(10, 3, 7, Flipped) << "" << 1
-            << QStringList{"\"type\":\"problem\"", "frame 4: wrong value", "\"verdict\":\"fail\""};
+            << QStringList{"\"type\":\"problem\"", "frame 4: wrong value", "\"ber_below_95\":null",
+                           "\"verdict\":\"fail\""};
+        // On a terminal, JSON lines stay JSON: no progress among them.
+        QTest::newRow("--json on a terminal")
+            << QStringList{"3", "4", "-n", "100000000", "--json"} + slow << LineFault() << "terminal" << 0
+            << QStringList{"\"verdict\":\"pass\""};
         QTest::newRow("a port that is not there")
             << QStringList{"3", "9"} << LineFault() << "" << 2
             << QStringList{"slave: The port can not open\nCOM9 (/dev/ttyUSB97): No such file or directory.",
@@ -402,9 +426,14 @@ private slots:
         const QString junit = reports.filePath(QStringLiteral("junit.xml"));
         arguments.replaceInStrings(QStringLiteral("{junit}"), junit);
 
+        std::unique_ptr<PtyEnd> terminal;
+        if (midway == QStringLiteral("terminal"))
+            terminal = std::make_unique<PtyEnd>();
+        const QByteArray terminalPath = terminal ? QFile::encodeName(terminal->Device()) : QByteArray();
+
         QProcess check;
         // What the run relies on, whatever the test runner was started with.
-        check.setChildProcessModifier([midway] {
+        check.setChildProcessModifier([midway, terminalPath] {
             for (int sig : {SIGINT, SIGTERM, SIGHUP})
                 std::signal(sig, SIG_DFL);
             if (midway == QStringLiteral("Ctrl-C ignored"))
@@ -416,6 +445,11 @@ private slots:
                 int stalled[2];
                 if (::pipe(stalled) == 0 && ::fcntl(stalled[1], F_SETPIPE_SZ, 4096) >= 0)
                     ::dup2(stalled[1], STDOUT_FILENO);
+            }
+            if (!terminalPath.isEmpty()) {
+                const int tty = ::open(terminalPath.constData(), O_RDWR | O_NOCTTY);
+                if (tty >= 0)
+                    ::dup2(tty, STDOUT_FILENO);
             }
         });
         if (midway == QStringLiteral("head -n 1"))
@@ -432,8 +466,9 @@ private slots:
             if (const qint64 pid = check.processId(); pid > 0)
                 ::kill(pid_t(pid), sig);
         };
-        if (midway == QStringLiteral("stalled")) {
-            // Long enough to fill the pipe, whose writes then wait for good.
+        if (midway == QStringLiteral("stalled") || midway == QStringLiteral("terminal")) {
+            // Long enough to fill the pipe, whose writes then wait for good;
+            // on a terminal, for progress to be due.
             QTest::qWait(1500);
             signal(SIGINT);
         } else if (!midway.isEmpty() && midway != QStringLiteral("closed") && midway != QStringLiteral("head -n 1")) {
@@ -454,8 +489,9 @@ private slots:
             cable.reset();
             master.HangUp();
         } else if (midway == QStringLiteral("stall")) {
-            cable->Stall(400);
-            QTest::qWait(700);
+            cable->Stall(600);
+            slave.FillLine('x');
+            QTest::qWait(900);
             signal(SIGINT);
         } else if (midway == QStringLiteral("noise")) {
             // The master hears nothing but markers.
@@ -472,13 +508,26 @@ private slots:
         // output ends as soon, once told to.
         QVERIFY(WaitFor([&] { return check.state() == QProcess::NotRunning; },
                         midway == QStringLiteral("stalled") ? 3000 : 30000));
-        const QByteArray out = check.readAllStandardOutput();
+        const QByteArray out = terminal ? terminal->Drain() : check.readAllStandardOutput();
         const QString said = QString::fromUtf8(out + check.readAllStandardError());
         QCOMPARE(check.exitStatus(), QProcess::NormalExit);
         QVERIFY2(check.exitCode() == status, qPrintable(said));
         for (const QString &text : says)
             QVERIFY2(said.contains(text), qPrintable(said + "\n-- lacks: " + text));
-        // Into a pipe no progress line, and at the end no port still held.
+        // Where nothing ran on its own, nothing is concluded of the ports.
+        if (!arguments.contains(QStringLiteral("--isolate")))
+            QVERIFY2(!said.contains(QStringLiteral("loopback")), qPrintable(said));
+        // Every value that came back was compared: four digits, eight bits each.
+        static const QRegularExpression settled(
+            QStringLiteral("\\nsent \\d+, received (\\d+), late (\\d+), wrong (\\d+),"));
+        static const QRegularExpression compared(QStringLiteral("(\\d+) bits compared"));
+        if (const QRegularExpressionMatch counts = settled.match(said); counts.hasMatch()) {
+            const qint64 back = counts.captured(1).toLongLong() + counts.captured(2).toLongLong()
+                + counts.captured(3).toLongLong();
+            QCOMPARE(compared.match(said).captured(1).toLongLong(), back * 32);
+        }
+        // Into a pipe, or as JSON, no progress line, and at the end no port
+        // still held.
         QVERIFY(!said.contains(QLatin1Char('\r')));
         QVERIFY(!QFile::exists(LockPath(master.Device())));
         QVERIFY(!QFile::exists(LockPath(slave.Device())));
@@ -497,6 +546,13 @@ private slots:
             QVERIFY(sent > 0 && sent <= 1300 / 50);
             QVERIFY(sent * 12 <= line.size());
             QVERIFY2(said.count(QLatin1Char('\n')) < 120, qPrintable(QString::number(said.count('\n'))));
+            // A line each for the first hundred, as the manual says.
+            static const QRegularExpression problem(QStringLiteral("^(frame \\d+: |wrong value between frames)"),
+                                                    QRegularExpression::MultilineOption);
+            qsizetype shown = 0;
+            for (auto lines = problem.globalMatch(said); lines.hasNext(); lines.next())
+                ++shown;
+            QCOMPARE(shown, qsizetype(100));
         }
     }
 };

@@ -64,6 +64,24 @@ void PtyEnd::Write(const QByteArray &bytes)
     }
 }
 
+void PtyEnd::FillLine(char filler)
+{
+    // Through the device's side the test holds, which no one reads from.
+    ::fcntl(slave_, F_SETFL, ::fcntl(slave_, F_GETFL) | O_NONBLOCK);
+    const QByteArray bytes(4096, filler);
+    for (;;) {
+        qsizetype taken = 0;
+        ssize_t n;
+        while ((n = ::write(slave_, bytes.constData(), size_t(bytes.size()))) > 0)
+            taken += n;
+        if (taken == 0)
+            return;
+        // The kernel passes what it took on a moment later, which makes
+        // room again: full is when, a moment later, it still takes nothing.
+        ::usleep(10000);
+    }
+}
+
 QByteArray PtyEnd::Read(qsizetype count, int ms)
 {
     QByteArray out;

@@ -30,6 +30,11 @@ public:
     QByteArray Drain(int ms = 50);
     // The far end vanishes, as when an adapter is unplugged.
     void HangUp();
+    // Fills the device's outgoing line with `filler` until it takes no
+    // more, as a driver whose bytes cannot leave: a port's next write then
+    // waits, as it does on a real UART. (A pseudo-terminal counts nothing
+    // as unsent, so this is the only way its writes wait.)
+    void FillLine(char filler);
 
 private:
     int master_ = -1;
