@@ -24,10 +24,15 @@ RouteFacts LookUpPort(int number, const QString &path)
     return Facts(path.isEmpty() ? RouteCom(number) : RoutePath(path));
 }
 
+RouteFacts LookUpRoute(const TCommPort &port)
+{
+    return Facts(port.GetRoute());
+}
+
 FailureFacts LookUpFailure(const TCommPort &port)
 {
     FailureFacts facts;
-    facts.route = Facts(port.GetRoute());
+    facts.route = LookUpRoute(port);
     facts.failure = port.GetFailure();
     facts.serialDevices = PresentSerialDevices();
     facts.linkFolder = ComLinkFolder();

@@ -6,14 +6,27 @@
 
 #include <QDir>
 
+namespace {
+
+QString Described(const RouteFacts &route)
+{
+    if (route.path.isEmpty())
+        return RouteHint(route, QDir::homePath());
+    if (route.device == route.path)
+        return route.path;
+    return QStringLiteral("%1 → %2").arg(route.path, route.device);
+}
+
+} // namespace
+
 QString DescribePort(const PortName &name)
 {
-    const RouteFacts route = LookUpPort(name.number, name.path);
-    if (name.path.isEmpty())
-        return RouteHint(route, QDir::homePath());
-    if (route.device == name.path)
-        return name.path;
-    return QStringLiteral("%1 → %2").arg(name.path, route.device);
+    return Described(LookUpPort(name.number, name.path));
+}
+
+QString DescribePort(const TCommPort &port)
+{
+    return Described(LookUpRoute(port));
 }
 
 bool SamePort(const PortName &a, const PortName &b)

@@ -9,8 +9,10 @@ class TCommPort;
 // The ports of a run, opened and explained the way the window does it, in
 // the words of its tooltips.
 
-// Where a side leads, for the head of the output.
+// Where a side leads, for the head of the output: as named, or, once open,
+// the way the port itself went.
 QString DescribePort(const PortName &name);
+QString DescribePort(const TCommPort &port);
 // Whether both sides lead to one device, which could only fail as "busy".
 bool SamePort(const PortName &a, const PortName &b);
 // Opens the port on the named device; false when it would not.

@@ -32,13 +32,11 @@ TCheckRun::TCheckRun(const CheckOptions &options, TCommPort *master, TCommPort *
 
 void TCheckRun::Start()
 {
-    const PortName *named[] = {&options_.master, &options_.slave};
-    for (int i = 0; i < 2; ++i) {
-        Side &side = sides_[i];
+    for (Side &side : sides_) {
         side.info = LookUpDeviceInfo(side.port->GetDevice());
         const QStringList notTaken = NotTaken(side.port->GetLine()->Taken());
         fault_ = fault_ || !notTaken.isEmpty();
-        report_->Port({side.name, DescribePort(*named[i]), side.info, notTaken});
+        report_->Port({side.name, DescribePort(*side.port), side.info, notTaken});
         side.before = ReadCounters(*side.port);
     }
     if (options_.isolate)
