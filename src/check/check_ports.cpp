@@ -43,6 +43,12 @@ bool OpenPort(TCommPort &port, const PortName &name)
     return port.GetOpen();
 }
 
+void DropWaiting(TCommPort &port)
+{
+    while (port.GetInBuffUsed() > 0)
+        port.GetChar();
+}
+
 QString PortAdvice(const TCommPort &port)
 {
     FailureFacts facts = LookUpFailure(port);

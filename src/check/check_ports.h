@@ -17,5 +17,7 @@ QString DescribePort(const TCommPort &port);
 bool SamePort(const PortName &a, const PortName &b);
 // Opens the port on the named device; false when it would not.
 bool OpenPort(TCommPort &port, const PortName &name);
+// Drops what waits in the port's input: left over from a check before.
+void DropWaiting(TCommPort &port);
 // Why the port failed, last time it did, and what to do about it.
 QString PortAdvice(const TCommPort &port);

@@ -14,12 +14,6 @@ namespace {
 // Enough for every hex digit on each place, and over in a moment.
 constexpr qint64 kLoopbackFrames = 16;
 
-void Flush(TCommPort *port)
-{
-    while (port->GetInBuffUsed() > 0)
-        port->GetChar();
-}
-
 } // namespace
 
 TCheckRun::TCheckRun(const CheckOptions &options, TCommPort *master, TCommPort *slave, CheckReport *report,
@@ -63,7 +57,7 @@ void TCheckRun::Isolate(int index)
         Isolate(index + 1);
         return;
     }
-    Flush(side.port);
+    DropWaiting(*side.port);
     current_ = new TLinkCheck(side.port, side.port, kLoopbackFrames, options_.timeoutMs, report_,
                               QStringLiteral("isolation"), side.name + QStringLiteral(" loopback: "), this);
     connect(current_, &TLinkCheck::Finished, this, [this, index](TLinkCheck::End end) { IsolationDone(index, end); });
@@ -78,7 +72,7 @@ void TCheckRun::IsolationDone(int index, TLinkCheck::End end)
     current_ = nullptr;
     if (side.port->GetLine())
         side.port->GetLine()->SetModemLines(Loop, false);
-    Flush(side.port);
+    DropWaiting(*side.port);
     if (end == TLinkCheck::End::Done) {
         isolation_[index] = passes ? Isolated::Passes : Isolated::Fails;
         fault_ = fault_ || !passes;
@@ -104,7 +98,7 @@ void TCheckRun::Cross()
         }
     }
     for (Side &side : sides_)
-        Flush(side.port);
+        DropWaiting(*side.port);
     current_ = new TLinkCheck(sides_[0].port, sides_[1].port, options_.frames, options_.timeoutMs, report_,
                               QStringLiteral("frames"), {}, this);
     connect(current_, &TLinkCheck::Finished, this, &TCheckRun::Finish);

@@ -1,5 +1,6 @@
 #include "link_check.h"
 
+#include "check_ports.h"
 #include "check_report.h"
 #include "frame.h"
 #include "serial_port.h"
@@ -128,8 +129,7 @@ void TLinkCheck::TimedOut()
     Problem(QStringLiteral("frame %1: missing: nothing came back within %2 ms").arg(frame.number).arg(timeoutMs_));
     // What arrived of it, at most four bytes, would otherwise be read with
     // the next frame and cost that one too.
-    while (master_->GetInBuffUsed() > 0)
-        master_->GetChar();
+    DropWaiting(*master_);
     report_->Progress(ledger_.Tally(), frames_);
     SendNext();
 }
