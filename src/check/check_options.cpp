@@ -1,6 +1,7 @@
 #include "check_options.h"
 
 #include "check_line.h"
+#include "frame_matcher.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -130,6 +131,11 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
                                      QStringLiteral("Count a frame missing after <MS> milliseconds "
                                                     "(default %1).").arg(kDefaultTimeoutMs),
                                      QStringLiteral("MS"), QString::number(kDefaultTimeoutMs));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+                                  QStringLiteral("Start the frames' values at <N> (0 to %1) instead of a point "
+                                                 "picked by chance, to repeat a run byte for byte.")
+                                      .arg(kFrameValues - 1),
+                                  QStringLiteral("N"));
     const QCommandLineOption lines(QStringLiteral("lines"),
                                    QStringLiteral("Test the handshake lines of a null-modem cable too: RTS to CTS, "
                                                   "DTR to DSR and DCD, both ways."));
@@ -141,7 +147,7 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     const QCommandLineOption junit(QStringLiteral("junit"),
                                    QStringLiteral("Write a JUnit XML report of the checks that ran to <FILE>."),
                                    QStringLiteral("FILE"));
-    parser.addOptions({frames, timeout, lines, isolate, json, junit});
+    parser.addOptions({frames, timeout, seed, lines, isolate, json, junit});
     parser.addPositionalArgument(QStringLiteral("MASTER"),
                                  QStringLiteral("The port that receives: a COM number or a device path."));
     parser.addPositionalArgument(QStringLiteral("SLAVE"),
@@ -174,6 +180,13 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (!ok || options.timeoutMs < 1)
         return Wrong(QStringLiteral("--timeout wants milliseconds from 1 up, not \"%1\"")
                          .arg(parser.value(timeout)));
+    if (parser.isSet(seed)) {
+        options.seed = parser.value(seed).toLongLong(&ok);
+        if (!ok || options.seed < 0 || options.seed >= kFrameValues)
+            return Wrong(QStringLiteral("--seed wants a whole number from 0 to %1, not \"%2\"")
+                             .arg(kFrameValues - 1)
+                             .arg(parser.value(seed)));
+    }
     options.lines = parser.isSet(lines);
     options.isolate = parser.isSet(isolate);
     options.json = parser.isSet(json);
