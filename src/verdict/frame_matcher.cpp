@@ -226,7 +226,7 @@ void FrameMatcher::Debris(std::vector<Event> &events, const QByteArray &bytes, q
     events.push_back(event);
 }
 
-void FrameMatcher::Corrupt(std::vector<Event> &events, const Frame &frame, const QByteArray &got)
+void FrameMatcher::Corrupt(std::vector<Event> &events, Frame frame, const QByteArray &got)
 {
     owed_.erase(frame.number);
     --tally_.missing;

@@ -80,7 +80,8 @@ private:
     qsizetype NextShaped(qsizetype from) const;
     void Match(std::vector<Event> &events, const QByteArray &got, qint64 ns);
     void Debris(std::vector<Event> &events, const QByteArray &bytes, qint64 before);
-    void Corrupt(std::vector<Event> &events, const Frame &frame, const QByteArray &got);
+    // By value: the frame usually lives in the ledger it is struck from.
+    void Corrupt(std::vector<Event> &events, Frame frame, const QByteArray &got);
     void Compared(Event &event, const QByteArray &expected);
 
     qint64 seed_;
