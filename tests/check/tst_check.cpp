@@ -12,6 +12,7 @@
 #include <QXmlStreamReader>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
@@ -559,30 +560,40 @@ private slots:
         std::unique_ptr<PtyEnd> terminal;
         if (midway == QStringLiteral("terminal"))
             terminal = std::make_unique<PtyEnd>();
-        const QByteArray terminalPath = terminal ? QFile::encodeName(terminal->Device()) : QByteArray();
+
+        // Whatever stands in for standard output is opened here: Qt starts
+        // the child with vfork, so the child may only do plain system calls
+        // on what the parent prepared.
+        int output = -1;
+        int stalled[2] = {-1, -1};
+        if (midway == QStringLiteral("full"))
+            output = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        if (midway == QStringLiteral("stalled")) {
+            // The smallest pipe there is, whose reader never reads.
+            QVERIFY(::pipe2(stalled, O_CLOEXEC) == 0 && ::fcntl(stalled[1], F_SETPIPE_SZ, 4096) >= 0);
+            output = stalled[1];
+        }
+        if (terminal)
+            output = ::open(QFile::encodeName(terminal->Device()).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const auto closeAfter = qScopeGuard([&] {
+            for (int fd : {stalled[0], stalled[1] == output ? -1 : stalled[1], output})
+                if (fd >= 0)
+                    ::close(fd);
+        });
+        const bool ignoreInterrupt = midway == QStringLiteral("Ctrl-C ignored");
+        const bool closeOutput = midway == QStringLiteral("closed");
 
         QProcess check;
         // What the run relies on, whatever the test runner was started with.
-        check.setChildProcessModifier([midway, terminalPath] {
+        check.setChildProcessModifier([output, ignoreInterrupt, closeOutput] {
             for (int sig : {SIGINT, SIGTERM, SIGHUP})
                 std::signal(sig, SIG_DFL);
-            if (midway == QStringLiteral("Ctrl-C ignored"))
+            if (ignoreInterrupt)
                 std::signal(SIGINT, SIG_IGN);
-            if (midway == QStringLiteral("closed"))
+            if (closeOutput)
                 ::close(STDOUT_FILENO);
-            if (midway == QStringLiteral("full"))
-                ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
-            if (midway == QStringLiteral("stalled")) {
-                // The smallest pipe there is, whose reader never reads.
-                int stalled[2];
-                if (::pipe(stalled) == 0 && ::fcntl(stalled[1], F_SETPIPE_SZ, 4096) >= 0)
-                    ::dup2(stalled[1], STDOUT_FILENO);
-            }
-            if (!terminalPath.isEmpty()) {
-                const int tty = ::open(terminalPath.constData(), O_RDWR | O_NOCTTY);
-                if (tty >= 0)
-                    ::dup2(tty, STDOUT_FILENO);
-            }
+            if (output >= 0)
+                ::dup2(output, STDOUT_FILENO);
         });
         if (midway == QStringLiteral("head -n 1"))
             check.start(QStringLiteral("/bin/bash"),
