@@ -19,9 +19,17 @@ constexpr int kNodeGoesMs = 200;
 // only what the input buffer has room for would.
 constexpr std::size_t kReadSize = 4096;
 
+// How often a port whose reads pause asks after its line: with the node's
+// moment to go, a device that goes is noticed within a second.
+constexpr int kPausedLookMs = 250;
+
 } // namespace
 
-TCommPort::TCommPort(QObject *owner) : QObject(owner), input_(2048), read_(kReadSize) {}
+TCommPort::TCommPort(QObject *owner) : QObject(owner), input_(2048), read_(kReadSize)
+{
+    pausedLook_.setInterval(kPausedLookMs);
+    connect(&pausedLook_, &QTimer::timeout, this, &TCommPort::LookWhilePaused);
+}
 
 TCommPort::~TCommPort()
 {
@@ -86,6 +94,7 @@ void TCommPort::Close()
     begin_ = end_ = 0;
     readBegin_ = readEnd_ = 0;
     readsPaused_ = false;
+    pausedLook_.stop();
     output_.clear();
 }
 
@@ -153,6 +162,7 @@ void TCommPort::Deliver()
             // the window has taken something.
             readsPaused_ = true;
             device_->WatchReads(false);
+            pausedLook_.start();
             return;
         }
         const std::size_t part = std::min(input_.size() - end_, readEnd_ - readBegin_);
@@ -166,6 +176,7 @@ void TCommPort::Deliver()
 void TCommPort::ResumeReads()
 {
     readsPaused_ = false;
+    pausedLook_.stop();
     if (!device_)
         return;
     device_->WatchReads(true);
@@ -173,6 +184,14 @@ void TCommPort::ResumeReads()
     // device has nothing new to say.
     if (readBegin_ < readEnd_)
         QMetaObject::invokeMethod(this, &TCommPort::Deliver, Qt::QueuedConnection);
+}
+
+void TCommPort::LookWhilePaused()
+{
+    if (!device_ || !device_->HungUp())
+        return;
+    pausedLook_.stop();
+    LoseSoon();
 }
 
 void TCommPort::PutChar(char ch)

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <string>
@@ -94,6 +95,7 @@ private:
     void Queue(std::string_view bytes);
     void Flush();
     void ResumeReads();
+    void LookWhilePaused();
     void LoseSoon();
     void Lose();
     void Close();
@@ -112,6 +114,10 @@ private:
     std::size_t readBegin_ = 0;
     std::size_t readEnd_ = 0;
     bool readsPaused_ = false;
+    // While reads pause, the line is asked now and then whether it hung
+    // up: a port nobody reads (the window's slave) would otherwise never
+    // hear its device go.
+    QTimer pausedLook_;
     std::string output_;
     ComRoute route_;
     PortFailure failure_;

@@ -105,11 +105,12 @@ class TestEndToEnd : public QObject
     static QString StartXvfb(QProcess &server, const QString &size)
     {
         // Xvfb picks the display itself and says which, so tests that run
-        // side by side never reach for the same one.
+        // side by side never reach for the same one. It keeps what a client
+        // put on the root window (a work area) after that client left.
         server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
                                               QStringLiteral("-screen"), QStringLiteral("0"),
                                               size + QStringLiteral("x24"), QStringLiteral("-nolisten"),
-                                              QStringLiteral("tcp")});
+                                              QStringLiteral("tcp"), QStringLiteral("-noreset")});
         QByteArray number;
         while (!number.endsWith('\n') && server.waitForReadyRead(10000))
             number += server.readAllStandardOutput();
@@ -181,26 +182,35 @@ private slots:
     // On a desktop the window's outer rectangle, frame included, is the one
     // its layout gives, whatever frame the window manager draws; on a screen
     // too small to show it there it moves just far enough to show all of it,
-    // and on one smaller than the window it shrinks to the screen.
+    // and on one smaller than the window it shrinks to the screen. A work
+    // area that starts right of its place (a panel down the left edge) has
+    // it move right onto it.
     void windowOnTheDesktop_data()
     {
         QTest::addColumn<QString>("screen");
         QTest::addColumn<bool>("windowManager");
         QTest::addColumn<QByteArray>("setting"); // NAME=value for the program's environment
+        QTest::addColumn<QRect>("workArea");     // empty: the whole screen
         QTest::addColumn<QRect>("outer");        // empty: anywhere that shows all of it
-        QTest::newRow("framed") << "1600x1200" << true << QByteArray() << QRect(757, 223, 625, 563);
-        QTest::newRow("framed, laptop screen") << "1366x768" << true << QByteArray() << QRect(741, 205, 625, 563);
-        QTest::newRow("no frame, laptop screen") << "1366x768" << false << QByteArray() << QRect(741, 205, 625, 563);
-        QTest::newRow("no frame, small screen") << "600x480" << false << QByteArray() << QRect(0, 0, 600, 480);
-        QTest::newRow("framed, large fonts") << "1600x1200" << true << QByteArray("QT_FONT_DPI=144") << QRect();
+        QTest::newRow("framed") << "1600x1200" << true << QByteArray() << QRect() << QRect(757, 223, 625, 563);
+        QTest::newRow("framed, laptop screen")
+            << "1366x768" << true << QByteArray() << QRect() << QRect(741, 205, 625, 563);
+        QTest::newRow("no frame, laptop screen")
+            << "1366x768" << false << QByteArray() << QRect() << QRect(741, 205, 625, 563);
+        QTest::newRow("no frame, small screen") << "600x480" << false << QByteArray() << QRect() << QRect(0, 0, 600, 480);
+        QTest::newRow("no frame, a work area that starts right of the window")
+            << "1600x1200" << false << QByteArray() << QRect(800, 0, 800, 1200) << QRect(800, 223, 625, 563);
+        QTest::newRow("framed, large fonts")
+            << "1600x1200" << true << QByteArray("QT_FONT_DPI=144") << QRect() << QRect();
         QTest::newRow("framed, scaled on a small screen")
-            << "1024x768" << true << QByteArray("QT_SCALE_FACTOR=2") << QRect();
+            << "1024x768" << true << QByteArray("QT_SCALE_FACTOR=2") << QRect() << QRect();
     }
     void windowOnTheDesktop()
     {
         QFETCH(QString, screen);
         QFETCH(bool, windowManager);
         QFETCH(QByteArray, setting);
+        QFETCH(QRect, workArea);
         QFETCH(QRect, outer);
         QProcess xvfb;
         QProcess openbox;
@@ -220,6 +230,14 @@ private slots:
             int running = -1;
             Run(QStringLiteral(E2E_DIR "/frame.py"), {QStringLiteral("--wm")}, &running);
             QCOMPARE(running, 0);
+        }
+        if (!workArea.isEmpty()) {
+            int published = -1;
+            Run(QStringLiteral(E2E_DIR "/work_area.py"),
+                {QString::number(workArea.x()), QString::number(workArea.y()), QString::number(workArea.width()),
+                 QString::number(workArea.height())},
+                &published);
+            QCOMPARE(published, 0);
         }
         const QByteArray name = setting.left(setting.indexOf('='));
         if (!setting.isEmpty())

@@ -50,21 +50,28 @@ private slots:
     void farEndVanishes_data()
     {
         QTest::addColumn<bool>("masterSide");
-        QTest::newRow("master") << true;
-        QTest::newRow("slave") << false;
+        QTest::addColumn<int>("unread"); // bytes its device said first, which nobody reads
+        QTest::newRow("master") << true << 0;
+        QTest::newRow("slave") << false << 0;
+        QTest::newRow("slave, its input full of what it said") << false << 3200;
     }
     void farEndVanishes()
     {
         QFETCH(bool, masterSide);
+        QFETCH(int, unread);
         OpenBoth();
         TCommPort *gone = masterSide ? form_->CommPort1 : form_->CommPort2;
         TCommPort *kept = masterSide ? form_->CommPort2 : form_->CommPort1;
         TLabel *goneLabel = masterSide ? form_->Label1 : form_->Label2;
         TLabel *keptLabel = masterSide ? form_->Label2 : form_->Label1;
         const QString device = gone->GetDevice();
+        if (unread > 0) {
+            slave_->Write(QByteArray(unread, 'x'));
+            QTRY_COMPARE(gone->GetInBuffUsed(), std::uint32_t(gone->GetInSize()));
+        }
 
         (masterSide ? master_ : slave_)->HangUp();
-        QTRY_VERIFY(!gone->GetOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(!gone->GetOpen(), 1000);
         QVERIFY(kept->GetOpen());
         QVERIFY(!QFile::exists(LockPath(device)));
         QCOMPARE(form_->Button1->text(), QStringLiteral("Open Ports"));

@@ -88,6 +88,13 @@ public:
     // Whether the device's node has vanished from its path, or another
     // device has taken it.
     bool NodeGone() const;
+    // Whether the line has hung up, asked without reading from it: for an
+    // owner who takes no input for now. A hang-up found so fails as a read
+    // at end of file does.
+    bool HungUp();
+    // Whether the UART was sending to itself when it opened, as another
+    // program's loopback test may leave it; the open turned that off.
+    bool LoopbackWasOn() const;
 
 signals:
     void Readable();

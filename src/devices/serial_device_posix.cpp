@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -22,6 +23,7 @@ struct TSerialDevice::Line
     int fd = -1;
     dev_t node = 0;   // the device number opened, to tell it from a newcomer at the same path
     termios found{};  // the settings it had, put back on close
+    bool looped = false; // found sending to itself, and turned back to the line
     int baud = 0;
     QSocketNotifier *reads = nullptr;
     QSocketNotifier *writes = nullptr;
@@ -149,6 +151,17 @@ TSerialDevice *TSerialDevice::Open(const QString &path, const LineSettings &want
         return fail(EINVAL);
     if (::tcsetattr(line->fd, TCSANOW, &raw) != 0)
         return fail(errno);
+    // A program killed in its loopback test leaves the UART sending to
+    // itself, and every frame would stay inside it. Not put back on close:
+    // it was never anyone's setting. A driver with no handshake lines (a
+    // pseudo-terminal) has no loopback either.
+    int modem = 0;
+    line->looped = ::ioctl(line->fd, TIOCMGET, &modem) == 0 && (modem & TIOCM_LOOP) != 0;
+    if (line->looped) {
+        const int loop = TIOCM_LOOP;
+        if (::ioctl(line->fd, TIOCMBIC, &loop) != 0)
+            return fail(errno);
+    }
     line->node = st.st_rdev;
     // Whatever the line carried before the open belongs to nobody.
     ::tcflush(line->fd, TCIFLUSH);
@@ -183,6 +196,21 @@ bool TSerialDevice::NodeGone() const
 {
     struct stat st = {};
     return ::stat(line_->path.constData(), &st) != 0 || st.st_rdev != line_->node;
+}
+
+bool TSerialDevice::HungUp()
+{
+    // Asked for no event at all: a hang-up is told whatever is asked for.
+    pollfd line = {line_->fd, 0, 0};
+    if (line_->fd < 0 || ::poll(&line, 1, 0) != 1 || (line.revents & (POLLHUP | POLLERR)) == 0)
+        return false;
+    Failed(PortFailure::Read, 0);
+    return true;
+}
+
+bool TSerialDevice::LoopbackWasOn() const
+{
+    return line_->looped;
 }
 
 qint64 TSerialDevice::Read(char *into, qint64 size)

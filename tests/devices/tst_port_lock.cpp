@@ -12,14 +12,22 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 namespace {
+
+constexpr QFile::Permissions kEveryoneReadsWrites = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+    | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
 
 void WriteLock(const QString &device, const QByteArray &text)
 {
@@ -51,8 +59,7 @@ class TestPortLock : public WindowOnCable
     // could open if the lock were misread.
     QByteArray OpenedAsNobody()
     {
-        if (!QFile::setPermissions(master_->Device(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-                                                          | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)
+        if (!QFile::setPermissions(master_->Device(), kEveryoneReadsWrites)
             || !QFile::setPermissions(QFileInfo(links_->Folder()).path(),
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
                                           | QFile::ExeOther))
@@ -67,6 +74,26 @@ class TestPortLock : public WindowOnCable
         nobody.closeWriteChannel();
         nobody.waitForFinished();
         return said;
+    }
+
+    // The error a user who is not root, and who heeds no lock, gets opening
+    // `device` itself; 0 when it opened. Root, who runs the tests, is kept
+    // out by no device.
+    static int DirectOpenErrorAsNobody(const QString &device)
+    {
+        const passwd *nobody = ::getpwnam("nobody");
+        if (!nobody || !QFile::setPermissions(device, kEveryoneReadsWrites))
+            return -1;
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nobody->pw_gid;
+        const QByteArray path = QFile::encodeName(device);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const bool nobodyNow = ::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0;
+            ::_exit(nobodyNow ? (::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 ? 0 : errno) : 255);
+        }
+        int status = 0;
+        return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
 private slots:
@@ -100,6 +127,8 @@ private slots:
             here.SetPath(device);
             here.SetOpen(true);
             QVERIFY(here.GetOpen());
+            // A program that heeds no lock is kept out by the device itself.
+            QCOMPARE(DirectOpenErrorAsNobody(device), EBUSY);
         } else if (holder == QStringLiteral("comloop")) {
             other.start(QStringLiteral(PORT_HOLDER), {QStringLiteral("3")});
             QVERIFY(other.waitForReadyRead());
@@ -326,6 +355,43 @@ private slots:
         QCOMPARE(RemoveLockFile(lock, seen), Removal::Changed);
         QVERIFY(QFile::exists(lock));
         QVERIFY(QFile::remove(lock));
+    }
+
+    // A link swapped in for a plain lock between the look and the open is
+    // not followed: what it leads to, here the lock of a live program, is
+    // never read as the lock. The swap is raced until it has come between
+    // them a few times.
+    void linkSwappedInAfterTheLook()
+    {
+        QTemporaryDir folder;
+        const auto path = [&](const char *name) { return QFile::encodeName(folder.filePath(QLatin1String(name))); };
+        const QByteArray lock = path("LCK..ttyS9");
+        QFile plain(QString::fromLocal8Bit(path("plain")));
+        QFile live(QString::fromLocal8Bit(path("live")));
+        QVERIFY(plain.open(QIODevice::WriteOnly) && plain.write("     11111\n") > 0);
+        QVERIFY(live.open(QIODevice::WriteOnly) && live.write("     22222\n") > 0);
+        plain.close();
+        live.close();
+        std::atomic<bool> stop = false;
+        std::thread swapper([&] {
+            while (!stop) {
+                ::link(path("plain").constData(), path("next").constData());
+                ::rename(path("next").constData(), lock.constData());
+                ::symlink(path("live").constData(), path("next").constData());
+                ::rename(path("next").constData(), lock.constData());
+            }
+        });
+        const auto joined = qScopeGuard([&] {
+            stop = true;
+            swapper.join();
+        });
+        int between = 0;
+        for (int i = 0; i < 1000000 && between < 20; ++i) {
+            const LockFileLook look = LookAtLockFile(QString::fromLocal8Bit(lock));
+            QVERIFY2(!look.text.contains("22222"), look.text.constData());
+            between += look.shape == LockFileLook::Unreadable && look.error == ELOOP;
+        }
+        QVERIFY(between > 0);
     }
 
     // Something plants a pipe or a link to /dev/zero where the lock goes and

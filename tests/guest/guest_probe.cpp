@@ -6,14 +6,19 @@
 //   guest_probe port N DEVICE      the port component on COM N, which the
 //                                  built-in mapping leads to DEVICE
 //   guest_probe open N             opens COM N once: "opened" or why not
-//   guest_probe run [--pull DEVICE --after TEXT] [--plug] -- COMMAND...
-//                                  runs COMMAND; pulls DEVICE once COMMAND
-//                                  has printed TEXT, and times its end
+//   guest_probe drain N FAR        COM N sends frames and closes while its
+//                                  line is held for a moment; FAR, the far
+//                                  end, says what reached it
+//   guest_probe run [--pull DEVICE --after TEXT] [--plug] [--looped DEVICE]
+//                   -- COMMAND...  runs COMMAND; pulls DEVICE once COMMAND
+//                                  has printed TEXT, and times its end;
+//                                  with DEVICE left looped meanwhile
 //   guest_probe window MASTER SLAVE
 //                                  the main window with COM3 on MASTER and
 //                                  COM4 on SLAVE, MASTER pulled and plugged
 
 #include "Unit1.h"
+#include "frame.h"
 #include "port_advice.h"
 #include "port_facts.h"
 #include "serial_port.h"
@@ -30,13 +35,26 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <thread>
+
+// Linux's serial core takes these through TIOCMSET; glibc's headers leave
+// them out.
+#ifndef TIOCM_OUT2
+#define TIOCM_OUT2 0x4000
+#endif
+#ifndef TIOCM_LOOP
+#define TIOCM_LOOP 0x8000
+#endif
 
 namespace {
 
@@ -236,6 +254,98 @@ int Port(int number, const QString &device)
     return 0;
 }
 
+// A UART as a program killed in its loopback test leaves it: sending to
+// itself. Its OUT2 dropped too, which a looped UART reads back as its
+// carrier, and CLOCAL off, so an open that waits for a carrier waits for
+// good. Held so while this lives, then put back.
+class LeftLooped
+{
+public:
+    explicit LeftLooped(const QString &device)
+        : fd_(::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK))
+    {
+        if (fd_ < 0 || ::tcgetattr(fd_, &found_) != 0) {
+            Say(QStringLiteral("cannot loop %1: %2").arg(device, QString::fromLocal8Bit(std::strerror(errno))));
+            return;
+        }
+        termios line = found_;
+        line.c_cflag &= ~tcflag_t(CLOCAL);
+        ::tcsetattr(fd_, TCSANOW, &line);
+        Modem(TIOCMBIS, TIOCM_LOOP);
+        Modem(TIOCMBIC, TIOCM_OUT2);
+        int lines = 0;
+        ::ioctl(fd_, TIOCMGET, &lines);
+        Say(QStringLiteral("left looped: %1, carrier %2")
+                .arg(device, lines & TIOCM_CAR ? QStringLiteral("on") : QStringLiteral("off")));
+    }
+    ~LeftLooped()
+    {
+        if (fd_ < 0)
+            return;
+        Modem(TIOCMBIC, TIOCM_LOOP);
+        Modem(TIOCMBIS, TIOCM_OUT2);
+        ::tcsetattr(fd_, TCSANOW, &found_);
+        ::close(fd_);
+    }
+    LeftLooped(const LeftLooped &) = delete;
+    LeftLooped &operator=(const LeftLooped &) = delete;
+
+private:
+    void Modem(unsigned long request, int bits) { ::ioctl(fd_, request, &bits); }
+
+    int fd_;
+    termios found_ = {};
+};
+
+// COM `number` queues frames and closes at once, while its line is held
+// still (as a far end's XOFF holds it) for a moment, so that they wait in
+// the driver when the close begins: they must all reach `far`, the other
+// end of the cable.
+int Drain(int number, const QString &far)
+{
+    const int farEnd = ::open(QFile::encodeName(far).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios raw = {};
+    if (farEnd < 0 || ::tcgetattr(farEnd, &raw) != 0) {
+        Say(QStringLiteral("cannot open %1: %2").arg(far, QString::fromLocal8Bit(std::strerror(errno))));
+        return 1;
+    }
+    ::cfmakeraw(&raw);
+    ::cfsetspeed(&raw, B9600);
+    ::tcsetattr(farEnd, TCSANOW, &raw);
+
+    TCommPort port(nullptr);
+    port.SetComNumber(number);
+    port.SetOpen(true);
+    if (!port.GetOpen()) {
+        Say(QStringLiteral("open: refused: ") + Reason(port));
+        return 1;
+    }
+    const int line = ::open(QFile::encodeName(port.GetDevice()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ::tcflow(line, TCOOFF);
+    for (int value = 1; value <= 8; ++value)
+        PutFrame(port, value);
+    std::thread resume([line] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ::tcflow(line, TCOON);
+    });
+    port.SetOpen(false);
+    resume.join();
+    ::close(line);
+
+    QByteArray got;
+    WaitFor(
+        [&] {
+            char bytes[256];
+            const ssize_t n = ::read(farEnd, bytes, sizeof bytes);
+            got.append(bytes, n > 0 ? n : 0);
+            return got.size() >= 8 * kFrameBytes;
+        },
+        2000);
+    ::close(farEnd);
+    Say(QStringLiteral("far end got: ") + QString::fromLatin1(got));
+    return 0;
+}
+
 int Open(int number)
 {
     TCommPort port(nullptr);
@@ -252,6 +362,7 @@ int Run(const QStringList &arguments)
 {
     QString pulled;
     QString after;
+    QString looped;
     bool plug = false;
     qsizetype at = 0;
     for (; at < arguments.size() && arguments[at] != QStringLiteral("--"); ++at) {
@@ -261,10 +372,15 @@ int Run(const QStringList &arguments)
             after = arguments.value(++at);
         else if (arguments[at] == QStringLiteral("--plug"))
             plug = true;
+        else if (arguments[at] == QStringLiteral("--looped"))
+            looped = arguments.value(++at);
     }
     const QStringList command = arguments.mid(at + 1);
     if (command.isEmpty())
         return 2;
+    std::unique_ptr<LeftLooped> left;
+    if (!looped.isEmpty())
+        left = std::make_unique<LeftLooped>(looped);
 
     QProcess child;
     child.setProcessChannelMode(QProcess::MergedChannels);
@@ -437,10 +553,12 @@ int main(int argc, char **argv)
         return Port(arguments[0].toInt(), arguments[1]);
     if (mode == QStringLiteral("open") && arguments.size() == 1)
         return Open(arguments[0].toInt());
+    if (mode == QStringLiteral("drain") && arguments.size() == 2)
+        return Drain(arguments[0].toInt(), arguments[1]);
     if (mode == QStringLiteral("run"))
         return Run(arguments);
-    std::fputs("usage: guest_probe port N DEVICE | open N | run [--pull DEVICE --after TEXT] [--plug] -- COMMAND... "
-               "| window MASTER SLAVE\n",
+    std::fputs("usage: guest_probe port N DEVICE | open N | drain N FAR | run [--pull DEVICE --after TEXT] [--plug] "
+               "[--looped DEVICE] -- COMMAND... | window MASTER SLAVE\n",
                stderr);
     return 2;
 }

@@ -99,6 +99,24 @@ private slots:
                            "^sent 50, received 50, ", "^timing: virtual: ", "^verdict: fail \\(exit status 1\\)$",
                            "^status: 1\nlocks: none$"}
             << QList<Limit>{};
+        // A passing loopback is no fault: alone, --isolate passes.
+        QTest::newRow("comloop-check --isolate on two UARTs")
+            << Guest::Rig::Uarts << QStringLiteral("guest_probe run -- comloop-check 2 3 -n 20 -t 2000 --isolate") << 0
+            << QStringList{"^isolation: master passes its own loopback$", "^isolation: slave passes its own loopback$",
+                           "^status: 0\nlocks: none$"}
+            << QList<Limit>{};
+        // Left so by a program killed in its loopback test, and with no
+        // carrier: the open neither waits for one nor keeps the loopback.
+        QTest::newRow("comloop-check on a UART another program left in loopback, no carrier")
+            << Guest::Rig::Uarts
+            << QStringLiteral("guest_probe run --looped /dev/ttyS2 -- comloop-check 2 3 -n 10 -t 2000") << 0
+            << QStringList{"^left looped: /dev/ttyS2, carrier off$", "^sent 10, received 10, ", "^status: 0\nlocks: none$"}
+            << QList<Limit>{};
+        // Frames that wait in the driver when the port closes go out at
+        // the line's pace before the close lets go of it.
+        QTest::newRow("frames written just before the close reach the far end")
+            << Guest::Rig::Uarts << QStringLiteral("guest_probe drain 2 /dev/ttyS2") << 0
+            << QStringList{"^far end got: (Bizzard\\?000[1-8]){8}$"} << QList<Limit>{};
         // Status 3: a port lost during the run. A read at end of file
         // taken for "no data" would spin: the run would not end, or would
         // burn its last second.
