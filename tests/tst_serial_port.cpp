@@ -122,13 +122,7 @@ private slots:
         port.SetSettings(asked);
         port.SetOpen(true);
         QVERIFY2(port.GetOpen(), qPrintable(FailureText(port)));
-        const LineSettings read = port.GetLine()->Taken();
-        QVERIFY2(read == taken, qPrintable(QStringLiteral("%1 baud, %2 data bits, parity %3, %4 stop bits, flow %5")
-                                               .arg(read.baud)
-                                               .arg(read.dataBits)
-                                               .arg(int(read.parity))
-                                               .arg(read.stopBits)
-                                               .arg(int(read.flow))));
+        QVERIFY(port.GetLine()->Taken() == taken);
         port.SetOpen(false);
         termios after{};
         QCOMPARE(::tcgetattr(end.FarSide(), &after), 0);
