@@ -42,7 +42,7 @@ CHECK_FRAMES = 2000
 
 def source_constant(header, name):
     """A constant as the program defines it: the frame in src/frame.h, the
-    line in src/serial_port.h."""
+    line in src/devices/serial_device.h."""
     with open(os.path.join(ROOT, "src", header)) as source:
         match = re.search(r"constexpr \w+ %s(?:\[\])? = ([^;]+);" % name, source.read())
     return match.group(1).strip("\"'")
@@ -51,9 +51,9 @@ def source_constant(header, name):
 FRAME_HEAD = (source_constant("frame.h", "kFramePreamble")
               + source_constant("frame.h", "kFrameMarker")).encode()
 FRAME_BYTES = len(FRAME_HEAD) + 4  # and the value's four hex digits
-LINE_BAUD = int(source_constant("serial_port.h", "kLineBaud"))
+LINE_BAUD = int(source_constant("devices/serial_device.h", "kLineBaud"))
 # A start bit, the data bits and a stop bit to every byte.
-LINE_BITS_PER_BYTE = 1 + int(source_constant("serial_port.h", "kLineDataBits")) + 1
+LINE_BITS_PER_BYTE = 1 + int(source_constant("devices/serial_device.h", "kLineDataBits")) + 1
 # What the line carries at most, in whole frames a second.
 LINE_FRAMES_PER_SECOND = LINE_BAUD // LINE_BITS_PER_BYTE // FRAME_BYTES
 

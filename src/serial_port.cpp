@@ -65,7 +65,7 @@ void TCommPort::SetOpen(bool open)
         return;
     }
     PortFailure failure;
-    device_ = TSerialDevice::Open(route_.device, {baud_, dataBits_}, this, &failure);
+    device_ = TSerialDevice::Open(route_.device, settings_, this, &failure);
     if (!device_) {
         UnlockPort(lock_);
         lock_.taken = false;

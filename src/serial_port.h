@@ -3,6 +3,7 @@
 #include "com_map.h"
 #include "port_failure.h"
 #include "port_lock.h"
+#include "serial_device.h"
 
 #include <QObject>
 #include <QString>
@@ -13,17 +14,8 @@
 #include <string_view>
 #include <vector>
 
-class TSerialDevice;
-
-// The line every comloop program uses, as the window's layout sets it:
-// 9600 baud, 8 data bits, no parity, 1 stop bit, so that each byte takes
-// ten bit times on the wire.
-inline constexpr int kLineBaud = 9600;
-inline constexpr int kLineDataBits = 8;
-inline constexpr int kLineBitsPerByte = 1 + kLineDataBits + 1;
-
-// One serial port with fixed line settings (no parity, one stop bit, no
-// flow control) and a bounded input buffer the window reads byte by byte.
+// One serial port on the line it is given (as made, the window's 9600 8N1)
+// and a bounded input buffer the window reads byte by byte.
 // Every failure is kept as facts instead of being thrown, so the window can
 // say why later.
 class TCommPort : public QObject
@@ -43,10 +35,14 @@ public:
     // made) means the number.
     QString GetPath() const { return path_; }
     void SetPath(const QString &path) { path_ = path; }
-    int GetBaud() const { return baud_; }
-    void SetBaud(int baud) { baud_ = baud; }
-    int GetDataBits() const { return dataBits_; }
-    void SetDataBits(int bits) { dataBits_ = bits; }
+    // The line the next open sets up; Baud and DataBits are its parts the
+    // window's layout sets.
+    const LineSettings &GetSettings() const { return settings_; }
+    void SetSettings(const LineSettings &settings) { settings_ = settings; }
+    int GetBaud() const { return settings_.baud; }
+    void SetBaud(int baud) { settings_.baud = baud; }
+    int GetDataBits() const { return settings_.dataBits; }
+    void SetDataBits(int bits) { settings_.dataBits = bits; }
     int GetInSize() const { return int(input_.size()); }
     void SetInSize(int size);
 
@@ -104,8 +100,7 @@ private:
     TSerialDevice *device_ = nullptr;
     int comNumber_ = 2;
     QString path_;
-    int baud_ = kLineBaud;
-    int dataBits_ = kLineDataBits;
+    LineSettings settings_;
     std::vector<char> input_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

@@ -1,3 +1,4 @@
+#include "line_rate_linux.h"
 #include "serial_port.h"
 #include "test_main.h"
 #include "virtual_cable.h"
@@ -15,6 +16,8 @@
 
 #include <climits>
 #include <memory>
+
+Q_DECLARE_METATYPE(LineSettings)
 
 class TestSerialPort : public QObject
 {
@@ -82,6 +85,49 @@ private slots:
         // Free again for anyone else.
         port->SetOpen(true);
         QVERIFY(port->GetOpen());
+    }
+
+    // The line asked for, as the driver reads it back while the port is
+    // open, and the line as it was once the port has closed, a rate of its
+    // own included. A Linux pseudo-terminal keeps any rate, standard or
+    // not, the stop bits and flow control, and forces 8 data bits without
+    // parity.
+    void lineReadBack_data()
+    {
+        QTest::addColumn<LineSettings>("asked");
+        QTest::addColumn<LineSettings>("taken");
+        QTest::addColumn<int>("leftAt"); // the rate the line had before; 0: as a new one has
+        const LineSettings fast{115200, 8, Parity::None, 2, Flow::RtsCts};
+        QTest::newRow("a standard rate, two stop bits, RTS/CTS") << fast << fast << 0;
+        const LineSettings own{250000};
+        QTest::newRow("a rate outside the standard ones") << own << own << 0;
+        QTest::newRow("on a line left at a rate of its own") << LineSettings{} << LineSettings{} << 300000;
+        QTest::newRow("7 data bits with even parity")
+            << LineSettings{1200, 7, Parity::Even} << LineSettings{1200, 8, Parity::None} << 0;
+    }
+    void lineReadBack()
+    {
+        QFETCH(LineSettings, asked);
+        QFETCH(LineSettings, taken);
+        QFETCH(int, leftAt);
+        PtyEnd end;
+        if (leftAt > 0)
+            QVERIFY(SetAnyRate(end.FarSide(), leftAt));
+        const int rateBefore = LineRate(end.FarSide());
+        termios before{};
+        QCOMPARE(::tcgetattr(end.FarSide(), &before), 0);
+        links_->Map(5, end.Device());
+        TCommPort port(nullptr);
+        port.SetComNumber(5);
+        port.SetSettings(asked);
+        port.SetOpen(true);
+        QVERIFY2(port.GetOpen(), qPrintable(FailureText(port)));
+        QVERIFY(port.GetLine()->Taken() == taken);
+        port.SetOpen(false);
+        termios after{};
+        QCOMPARE(::tcgetattr(end.FarSide(), &after), 0);
+        QCOMPARE(LineRate(end.FarSide()), rateBefore);
+        QCOMPARE(after.c_cflag, before.c_cflag);
     }
 
     void failingNumbers_data()

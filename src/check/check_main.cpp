@@ -163,7 +163,7 @@ int main(int argc, char **argv)
     refused.framesAsked = options.frames;
     refused.end = RunEnd::SetupFailed;
     for (const Side &side : sides) {
-        if (OpenPort(*side.port, side.named))
+        if (OpenPort(*side.port, side.named, options.line))
             continue;
         const QString text = QStringLiteral("%1: The port can not open\n%2")
                                  .arg(QLatin1String(side.name), PortAdvice(*side.port));

@@ -6,9 +6,14 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 namespace {
+
+// The line of a run told nothing else about it: the window's.
+constexpr LineSettings kDefaultLine;
 
 // What the options list cannot say: how ports are named, what is sent, how
 // a frame is judged, and what a script gets back.
@@ -18,8 +23,23 @@ QString Details()
 A COM number N (3 or COM3) leads where it leads in the comloop window: to
 the device the link ~/.config/comloop/comN points to ($XDG_CONFIG_HOME
 instead of ~/.config when set), else to the built-in UART /dev/ttyS<N-1>.
-A path (it has a slash) names the device itself. Both ports run at %1
-baud, %2 data bits, no parity, 1 stop bit, no flow control.
+A path (it has a slash) names the device itself. Unless told otherwise
+(below), both ports run at %1 baud, %2 data bits, no parity, 1 stop bit,
+no flow control.
+
+The line, for both ports: --baud takes any rate from 1 up; one that is
+not a standard rate is asked of the driver as a number, and a driver that
+cannot make it refuses the open (status 2) or runs at a rate of its own,
+a setting not taken. --data-bits 7 sends the very same frames: all their
+bytes are ASCII, below 0x80, so they fit in 7 bits. With --flow rtscts a
+port sends only while its CTS is raised, wired to the other side's RTS.
+The timeout, the timing and the nominal byte rate follow the line asked
+for: a byte takes 1 start bit, the data bits, a parity bit if any and the
+stop bits at the line's rate, a frame %3 bytes, and the default timeout
+is ten frame times, but never below %11 ms, for a USB adapter's latency.
+A pseudo-terminal keeps the rate, the stop bits and flow control, but
+always carries 8 data bits without parity: there --data-bits 7 or
+--parity is a setting not taken.
 
 Each frame is the window's %3 bytes: "%4%5" and the value as %6
 upper-case hex digits, within 0..32000. The values of 32001 frames in a
@@ -29,8 +49,9 @@ seed, shown first (and as "seed" in JSON), so frames an earlier run left
 in a buffer or a relay are never taken for this run's; --seed N sends the
 same frames again, byte for byte. One frame is awaited at a time: the
 next goes out once the one before has left SLAVE and has come back or its
-timeout (default %7 ms, ten times the %8 ms a frame takes on the line)
-has passed. Nothing else found at MASTER lets a frame go sooner.
+timeout (default %7 ms at %10, ten times the %8 ms a frame
+takes on the line) has passed. Nothing else found at MASTER lets a
+frame go sooner.
 MASTER compares every byte that arrives with what was sent. A frame of
 the right shape (the preamble, the marker, %6 upper-case hex digits)
 marks where frames lie, so one lost or extra byte costs only the frame it
@@ -49,7 +70,8 @@ and besides them
 One line is printed per problem, for the first 100; the summary counts
 them all. On a terminal a progress line shows during long runs. The
 summary gives the counts, the round trip (median and maximum) and the byte
-rate at MASTER against the line's nominal %9 B/s, and then:
+rate at MASTER against the line's nominal rate (%9 B/s at %10),
+and then:
   timing    virtual (bytes moved faster than the line allows: a
             pseudo-terminal, an emulated UART, or a rate not applied),
             consistent with the line, or slow (adapter latency, or another
@@ -115,9 +137,11 @@ Exit status:
         .arg(kFrameBytes)
         .arg(QLatin1String(kFramePreamble), QString(QLatin1Char(kFrameMarker)))
         .arg(kFrameDigits)
-        .arg(kDefaultTimeoutMs)
-        .arg(kFrameOnLineMs, 0, 'f', 1)
-        .arg(kNominalBytesPerSecond, 0, 'f', 0);
+        .arg(DefaultTimeoutMs(kDefaultLine))
+        .arg(FrameOnLineMs(kDefaultLine), 0, 'f', 1)
+        .arg(NominalBytesPerSecond(kDefaultLine), 0, 'f', 0)
+        .arg(LineName(kDefaultLine))
+        .arg(kLeastTimeoutMs);
 }
 
 std::optional<PortName> ParsePort(const QString &argument)
@@ -139,6 +163,16 @@ CheckRequest Wrong(const QString &text)
     return {CheckRequest::Wrong, {}, text};
 }
 
+// The value whose word is `given`, whatever its case; nothing when no word is.
+template <class Value>
+std::optional<Value> OneOf(const QString &given, std::initializer_list<std::pair<const char *, Value>> words)
+{
+    for (const auto &[word, value] : words)
+        if (given.compare(QLatin1String(word), Qt::CaseInsensitive) == 0)
+            return value;
+    return std::nullopt;
+}
+
 } // namespace
 
 CheckRequest ParseCheckArguments(const QStringList &arguments)
@@ -153,9 +187,12 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
                                     QStringLiteral("Send <N> frames (default 100)."), QStringLiteral("N"),
                                     QStringLiteral("100"));
     const QCommandLineOption timeout({QStringLiteral("t"), QStringLiteral("timeout")},
-                                     QStringLiteral("Count a frame missing after <MS> milliseconds "
-                                                    "(default %1).").arg(kDefaultTimeoutMs),
-                                     QStringLiteral("MS"), QString::number(kDefaultTimeoutMs));
+                                     QStringLiteral("Count a frame missing after <MS> milliseconds (default ten "
+                                                    "frame times, at least %1 ms: %2 at %3).")
+                                         .arg(kLeastTimeoutMs)
+                                         .arg(DefaultTimeoutMs(kDefaultLine))
+                                         .arg(LineName(kDefaultLine)),
+                                     QStringLiteral("MS"));
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Start the frames' values at <N> (0 to %1) instead of a point "
                                                  "picked by chance, to repeat a run byte for byte.")
@@ -172,7 +209,26 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     const QCommandLineOption junit(QStringLiteral("junit"),
                                    QStringLiteral("Write a JUnit XML report of the checks that ran to <FILE>."),
                                    QStringLiteral("FILE"));
-    parser.addOptions({frames, timeout, seed, lines, isolate, json, junit});
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("Run the line at <N> baud, any rate the driver takes (default %1).")
+                                      .arg(kDefaultLine.baud),
+                                  QStringLiteral("N"), QString::number(kDefaultLine.baud));
+    const QCommandLineOption dataBits(QStringLiteral("data-bits"),
+                                      QStringLiteral("Send <BITS> data bits a character, 7 or 8 (default %1).")
+                                          .arg(kDefaultLine.dataBits),
+                                      QStringLiteral("BITS"), QString::number(kDefaultLine.dataBits));
+    const QCommandLineOption parity(QStringLiteral("parity"),
+                                    QStringLiteral("Add a parity bit to each character: none, even or odd "
+                                                   "(default none)."),
+                                    QStringLiteral("PARITY"), QStringLiteral("none"));
+    const QCommandLineOption stopBits(QStringLiteral("stop-bits"),
+                                      QStringLiteral("End each character with <BITS> stop bits, 1 or 2 "
+                                                     "(default %1).").arg(kDefaultLine.stopBits),
+                                      QStringLiteral("BITS"), QString::number(kDefaultLine.stopBits));
+    const QCommandLineOption flow(QStringLiteral("flow"),
+                                  QStringLiteral("Flow control: none, or rtscts for RTS/CTS (default none)."),
+                                  QStringLiteral("FLOW"), QStringLiteral("none"));
+    parser.addOptions({frames, timeout, seed, baud, dataBits, parity, stopBits, flow, lines, isolate, json, junit});
     parser.addPositionalArgument(QStringLiteral("MASTER"),
                                  QStringLiteral("The port that receives: a COM number or a device path."));
     parser.addPositionalArgument(QStringLiteral("SLAVE"),
@@ -201,7 +257,31 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (!ok || options.frames < 1)
         return Wrong(QStringLiteral("--frames wants a whole number from 1 up, not \"%1\"")
                          .arg(parser.value(frames)));
-    options.timeoutMs = parser.value(timeout).toInt(&ok);
+    LineSettings &line = options.line;
+    line.baud = parser.value(baud).toInt(&ok);
+    if (!ok || line.baud < 1)
+        return Wrong(QStringLiteral("--baud wants a rate in bits a second from 1 up, not \"%1\"")
+                         .arg(parser.value(baud)));
+    const std::optional<int> bits = OneOf<int>(parser.value(dataBits), {{"7", 7}, {"8", 8}});
+    if (!bits)
+        return Wrong(QStringLiteral("--data-bits wants 7 or 8, not \"%1\"").arg(parser.value(dataBits)));
+    line.dataBits = *bits;
+    const std::optional<Parity> parityGiven =
+        OneOf<Parity>(parser.value(parity), {{"none", Parity::None}, {"even", Parity::Even}, {"odd", Parity::Odd}});
+    if (!parityGiven)
+        return Wrong(QStringLiteral("--parity wants none, even or odd, not \"%1\"").arg(parser.value(parity)));
+    line.parity = *parityGiven;
+    const std::optional<int> stops = OneOf<int>(parser.value(stopBits), {{"1", 1}, {"2", 2}});
+    if (!stops)
+        return Wrong(QStringLiteral("--stop-bits wants 1 or 2, not \"%1\"").arg(parser.value(stopBits)));
+    line.stopBits = *stops;
+    const std::optional<Flow> flowGiven =
+        OneOf<Flow>(parser.value(flow), {{"none", Flow::None}, {"rtscts", Flow::RtsCts}});
+    if (!flowGiven)
+        return Wrong(QStringLiteral("--flow wants none or rtscts, not \"%1\"").arg(parser.value(flow)));
+    line.flow = *flowGiven;
+
+    options.timeoutMs = parser.isSet(timeout) ? parser.value(timeout).toInt(&ok) : DefaultTimeoutMs(line);
     if (!ok || options.timeoutMs < 1)
         return Wrong(QStringLiteral("--timeout wants milliseconds from 1 up, not \"%1\"")
                          .arg(parser.value(timeout)));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial_device.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +16,7 @@ struct CheckOptions
 {
     PortName master;
     PortName slave;
+    LineSettings line = {}; // for both ports
     qint64 frames = 100;
     int timeoutMs = 0;
     qint64 seed = -1;     // where the run's values start; -1: anywhere, by chance

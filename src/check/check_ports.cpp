@@ -35,9 +35,10 @@ bool SamePort(const PortName &a, const PortName &b)
     return !device.isEmpty() && device == LookUpPort(b.number, b.path).device;
 }
 
-bool OpenPort(TCommPort &port, const PortName &name)
+bool OpenPort(TCommPort &port, const PortName &name, const LineSettings &line)
 {
     port.SetComNumber(name.number);
+    port.SetSettings(line);
     port.SetPath(name.path);
     port.SetOpen(true);
     return port.GetOpen();

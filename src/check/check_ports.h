@@ -15,8 +15,9 @@ QString DescribePort(const PortName &name);
 QString DescribePort(const TCommPort &port);
 // Whether both sides lead to one device, which could only fail as "busy".
 bool SamePort(const PortName &a, const PortName &b);
-// Opens the port on the named device; false when it would not.
-bool OpenPort(TCommPort &port, const PortName &name);
+// Opens the port on the named device with the line asked for; false when it
+// would not.
+bool OpenPort(TCommPort &port, const PortName &name, const LineSettings &line);
 // Drops what waits in the port's input: left over from a check before.
 void DropWaiting(TCommPort &port);
 // Why the port failed, last time it did, and what to do about it.

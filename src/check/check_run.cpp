@@ -36,7 +36,7 @@ TCheckRun::TCheckRun(const CheckOptions &options, TCommPort *master, TCommPort *
 {
     record_.seed = options.seed;
     record_.framesAsked = options.frames;
-    record_.line = {LineName(), kFrameOnLineMs, kNominalBytesPerSecond};
+    record_.line = {LineName(options.line), FrameOnLineMs(options.line), NominalBytesPerSecond(options.line)};
 }
 
 void TCheckRun::Set(const QString &check, CheckResult::Outcome outcome, const QString &reason)
@@ -57,7 +57,7 @@ void TCheckRun::Start()
     QStringList notTaken;
     for (Side &side : sides_) {
         side.info = LookUpDeviceInfo(side.port->GetDevice());
-        const QStringList missed = NotTaken(side.port->GetLine()->Taken());
+        const QStringList missed = NotTaken(options_.line, side.port->GetLine()->Taken());
         for (const QString &setting : missed)
             notTaken << QStringLiteral("%1: %2").arg(side.name, setting);
         report_->Port({side.name, DescribePort(*side.port), side.info, missed});
@@ -220,7 +220,7 @@ QStringList TCheckRun::Notes() const
         if (isolation_[&side - sides_] == Isolated::Fails)
             lines << QStringLiteral("the %1 port fails on its own: the fault lies in that port or its adapter")
                          .arg(side.name);
-    if (ReadTiming(record_.tally.roundTripsMs, kFrameOnLineMs).timing == Timing::Slow)
+    if (ReadTiming(record_.tally.roundTripsMs, record_.line.frameOnLineMs).timing == Timing::Slow)
         for (const Side &side : sides_)
             if (side.info.latencyMs > 1)
                 lines << QStringLiteral("the %1 adapter holds what it receives for up to %2 ms (its latency "

@@ -1,6 +1,6 @@
 #include "line_probe.h"
 
-#include "check_line.h"
+#include "serial_port.h"
 
 #include <QDeadlineTimer>
 #include <QThread>
@@ -24,6 +24,29 @@ bool Settled(TSerialDevice *device, unsigned line, bool expected)
     }
 }
 
+QString ParityName(Parity parity)
+{
+    switch (parity) {
+    case Parity::Even:
+        return QStringLiteral("even parity");
+    case Parity::Odd:
+        return QStringLiteral("odd parity");
+    case Parity::None:
+        break;
+    }
+    return QStringLiteral("no parity");
+}
+
+QString StopBitsName(int bits)
+{
+    return bits == 1 ? QStringLiteral("1 stop bit") : QStringLiteral("%1 stop bits").arg(bits);
+}
+
+QString FlowName(Flow flow)
+{
+    return flow == Flow::RtsCts ? QStringLiteral("RTS/CTS flow control") : QStringLiteral("no flow control");
+}
+
 Follow Judge(bool whenDropped, bool whenRaised)
 {
     if (whenDropped == whenRaised)
@@ -33,21 +56,21 @@ Follow Judge(bool whenDropped, bool whenRaised)
 
 } // namespace
 
-QStringList NotTaken(const LineTaken &taken)
+QStringList NotTaken(const LineSettings &asked, const LineSettings &taken)
 {
     QStringList missed;
-    if (taken.baud != kLineBaud)
+    if (taken.baud != asked.baud)
         missed << QStringLiteral("%1 baud (it runs at %2)")
-                      .arg(kLineBaud)
+                      .arg(asked.baud)
                       .arg(taken.baud ? QString::number(taken.baud) : QStringLiteral("a rate of its own"));
-    if (taken.dataBits != kLineDataBits)
-        missed << QStringLiteral("%1 data bits (it uses %2)").arg(kLineDataBits).arg(taken.dataBits);
-    if (taken.parity)
-        missed << QStringLiteral("no parity");
-    if (taken.twoStopBits)
-        missed << QStringLiteral("one stop bit");
-    if (taken.flowControl)
-        missed << QStringLiteral("no flow control");
+    if (taken.dataBits != asked.dataBits)
+        missed << QStringLiteral("%1 data bits (it uses %2)").arg(asked.dataBits).arg(taken.dataBits);
+    if (taken.parity != asked.parity)
+        missed << QStringLiteral("%1 (it uses %2)").arg(ParityName(asked.parity), ParityName(taken.parity));
+    if (taken.stopBits != asked.stopBits)
+        missed << QStringLiteral("%1 (it uses %2)").arg(StopBitsName(asked.stopBits), StopBitsName(taken.stopBits));
+    if (taken.flow != asked.flow)
+        missed << QStringLiteral("%1 (it uses %2)").arg(FlowName(asked.flow), FlowName(taken.flow));
     return missed;
 }
 

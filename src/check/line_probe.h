@@ -14,9 +14,10 @@ class TCommPort;
 // made to do, for the checks beyond the frames. A device that cannot (a
 // pseudo-terminal) gives nothing, never zeros.
 
-// What of the line's settings the driver did not take, as a person reads
-// it ("9600 baud (it runs at 38400)"); empty when it took them all.
-QStringList NotTaken(const LineTaken &taken);
+// What of the line asked for the driver did not take, as a person reads it
+// ("9600 baud (it runs at 38400)", "even parity (it uses no parity)");
+// empty when it took it all.
+QStringList NotTaken(const LineSettings &asked, const LineSettings &taken);
 
 std::optional<LineCounters> ReadCounters(const TCommPort &port);
 LineCounters Change(const LineCounters &before, const LineCounters &after);

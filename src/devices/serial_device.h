@@ -8,23 +8,26 @@
 #include <memory>
 #include <optional>
 
-// What a port asks of its line: no parity, one stop bit, no flow control,
-// raw, at this rate and character size.
+enum class Parity { None, Even, Odd };
+enum class Flow { None, RtsCts };
+
+// The line every comloop window uses, and comloop-check unless told
+// otherwise: 9600 baud, 8 data bits, no parity, 1 stop bit.
+inline constexpr int kLineBaud = 9600;
+inline constexpr int kLineDataBits = 8;
+
+// A port's line: its rate and framing, raw, with no software flow control.
 struct LineSettings
 {
-    int baud = 0;
-    int dataBits = 0;
-};
+    int baud = kLineBaud;
+    int dataBits = kLineDataBits;
+    Parity parity = Parity::None;
+    int stopBits = 1;
+    Flow flow = Flow::None;
 
-// The line as the driver has set it: it may not have taken all it was
-// asked for, and says so only when asked back.
-struct LineTaken
-{
-    int baud = 0; // 0: a rate the table of standard rates does not hold
-    int dataBits = 0;
-    bool parity = false;
-    bool twoStopBits = false;
-    bool flowControl = false;
+    // A start bit, the data bits, a parity bit if any, and the stop bits.
+    constexpr int BitsPerByte() const { return 1 + dataBits + (parity == Parity::None ? 0 : 1) + stopBits; }
+    bool operator==(const LineSettings &) const = default;
 };
 
 // What a UART's driver has counted since the device came up: errors on the
@@ -66,8 +69,9 @@ public:
     // Bytes written that the driver has not yet put on the line; -1 as above.
     qint64 Unsent();
 
-    // What the driver took of the settings asked for.
-    LineTaken Taken();
+    // The line as the driver has set it: it may not have taken all it was
+    // asked for, and says so only when asked back.
+    LineSettings Taken();
     // Nothing, where the driver keeps no counters (a pseudo-terminal) or
     // no handshake lines.
     std::optional<LineCounters> Counters();

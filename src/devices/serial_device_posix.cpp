@@ -1,5 +1,7 @@
 #include "serial_device.h"
 
+#include "line_rate_linux.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSocketNotifier>
@@ -23,8 +25,9 @@ struct TSerialDevice::Line
     int fd = -1;
     dev_t node = 0;   // the device number opened, to tell it from a newcomer at the same path
     termios found{};  // the settings it had, put back on close
+    int foundRate = 0; // and its rate, which termios holds only when standard
+    LineSettings wanted;
     bool looped = false; // found sending to itself, and turned back to the line
-    int baud = 0;
     QSocketNotifier *reads = nullptr;
     QSocketNotifier *writes = nullptr;
 };
@@ -51,14 +54,6 @@ speed_t Speed(int baud)
         if (rate == baud)
             return speed;
     return B0;
-}
-
-int Baud(speed_t speed)
-{
-    for (const auto &[rate, known] : kSpeeds)
-        if (known == speed)
-            return rate;
-    return 0;
 }
 
 int DataBits(tcflag_t size)
@@ -97,20 +92,33 @@ tcflag_t CharacterSize(int bits)
 // The device's own settings with the line made raw: every byte passes as it
 // is, nothing is echoed, no character stops or signals anything, and reads
 // wait for at least one byte, so that a read that finds nothing says so
-// (EAGAIN) rather than returning 0, which is kept for a hung-up line.
+// (EAGAIN) rather than returning 0, which is kept for a hung-up line. A
+// rate the table of standard rates does not hold is left to SetAnyRate.
 bool Raw(termios &line, const LineSettings &wanted)
 {
-    const speed_t speed = Speed(wanted.baud);
     const tcflag_t size = CharacterSize(wanted.dataBits);
-    if (speed == B0 || size == 0)
+    if (size == 0 || wanted.baud <= 0 || (wanted.stopBits != 1 && wanted.stopBits != 2))
         return false;
     ::cfmakeraw(&line);
     line.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
-    line.c_cflag &= ~tcflag_t(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    // Mark and space parity too, and an input rate apart from the output's,
+    // which a program before may have left.
+    line.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CIBAUD);
     line.c_cflag |= size | CLOCAL | CREAD;
+    if (wanted.parity != Parity::None) {
+        line.c_cflag |= PARENB | (wanted.parity == Parity::Odd ? PARODD : 0);
+        // A byte that fails its parity comes as a zero byte, so it is never
+        // taken for the byte that was sent.
+        line.c_iflag |= INPCK;
+    }
+    if (wanted.stopBits == 2)
+        line.c_cflag |= CSTOPB;
+    if (wanted.flow == Flow::RtsCts)
+        line.c_cflag |= CRTSCTS;
     line.c_cc[VMIN] = 1;
     line.c_cc[VTIME] = 0;
-    return ::cfsetispeed(&line, speed) == 0 && ::cfsetospeed(&line, speed) == 0;
+    const speed_t speed = Speed(wanted.baud);
+    return speed == B0 || (::cfsetispeed(&line, speed) == 0 && ::cfsetospeed(&line, speed) == 0);
 }
 
 } // namespace
@@ -120,7 +128,7 @@ TSerialDevice *TSerialDevice::Open(const QString &path, const LineSettings &want
 {
     auto line = std::make_unique<Line>();
     line->path = QFile::encodeName(path);
-    line->baud = wanted.baud;
+    line->wanted = wanted;
     // Not the controlling terminal of this process, whatever it is, and no
     // waiting for a carrier.
     line->fd = ::open(line->path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -146,10 +154,13 @@ TSerialDevice *TSerialDevice::Open(const QString &path, const LineSettings &want
     exclusive = true;
     if (::tcgetattr(line->fd, &line->found) != 0)
         return fail(errno);
+    line->foundRate = LineRate(line->fd);
     termios raw = line->found;
     if (!Raw(raw, wanted))
         return fail(EINVAL);
     if (::tcsetattr(line->fd, TCSANOW, &raw) != 0)
+        return fail(errno);
+    if (Speed(wanted.baud) == B0 && !SetAnyRate(line->fd, wanted.baud))
         return fail(errno);
     // A program killed in its loopback test leaves the UART sending to
     // itself, and every frame would stay inside it. Not put back on close:
@@ -249,13 +260,15 @@ qint64 TSerialDevice::Unsent()
     return waiting;
 }
 
-LineTaken TSerialDevice::Taken()
+LineSettings TSerialDevice::Taken()
 {
     termios line{};
     if (line_->fd < 0 || ::tcgetattr(line_->fd, &line) != 0)
-        return {};
-    return {Baud(::cfgetospeed(&line)), DataBits(line.c_cflag & CSIZE), (line.c_cflag & PARENB) != 0,
-            (line.c_cflag & CSTOPB) != 0, (line.c_cflag & CRTSCTS) != 0};
+        return {.baud = 0, .dataBits = 0};
+    const tcflag_t flags = line.c_cflag;
+    return {LineRate(line_->fd), DataBits(flags & CSIZE),
+            !(flags & PARENB) ? Parity::None : (flags & PARODD) ? Parity::Odd : Parity::Even,
+            (flags & CSTOPB) ? 2 : 1, (flags & CRTSCTS) ? Flow::RtsCts : Flow::None};
 }
 
 std::optional<LineCounters> TSerialDevice::Counters()
@@ -308,11 +321,12 @@ void TSerialDevice::Close()
     WatchWrites(false);
     // A frame written just before the close goes out at the rate it was
     // written for, not at whatever rate the settings put back would give
-    // it: what waits is given the time the line needs for it (ten bits a
-    // byte) and a little more, but never more than a second.
+    // it: what waits is given the time the line needs for it and a little
+    // more, but never more than a second.
     qint64 unsent = Unsent();
     if (unsent > 0) {
-        const qint64 ms = std::min<qint64>(unsent * 10'000 / std::max(line_->baud, 1) + 50, 1000);
+        const qint64 bits = unsent * line_->wanted.BitsPerByte();
+        const qint64 ms = std::min<qint64>(bits * 1000 / std::max(line_->wanted.baud, 1) + 50, 1000);
         QDeadlineTimer deadline(ms);
         while ((unsent = Unsent()) > 0 && !deadline.hasExpired())
             QThread::msleep(1);
@@ -321,6 +335,8 @@ void TSerialDevice::Close()
     if (unsent != 0)
         ::tcflush(line_->fd, TCOFLUSH);
     ::tcsetattr(line_->fd, TCSANOW, &line_->found);
+    if (line_->foundRate > 0 && LineRate(line_->fd) != line_->foundRate)
+        SetAnyRate(line_->fd, line_->foundRate);
     // A pseudo-terminal outlives this descriptor while its far side is
     // open, and would stay closed to everyone else but root.
     ::ioctl(line_->fd, TIOCNXCL);

@@ -1,3 +1,4 @@
+#include "check_line.h"
 #include "check_rules.h"
 #include "check_tally.h"
 #include "frame_matcher.h"
@@ -26,6 +27,7 @@
 Q_DECLARE_METATYPE(LineFault)
 Q_DECLARE_METATYPE(CheckTally)
 Q_DECLARE_METATYPE(std::vector<double>)
+Q_DECLARE_METATYPE(LineSettings)
 
 namespace {
 
@@ -202,6 +204,31 @@ private slots:
         QCOMPARE(Intact(tally), intact);
     }
 
+    // What a line asked for means in time, and how a technician names it.
+    void line_data()
+    {
+        QTest::addColumn<LineSettings>("line");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<double>("byteMs");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("the window's line") << LineSettings{} << "9600 8N1" << 10 / 9.6 << 125;
+        // Too fast for ten frame times to outlast an adapter's latency.
+        QTest::newRow("a fast line with parity, two stop bits and flow control")
+            << LineSettings{115200, 8, Parity::Even, 2, Flow::RtsCts} << "115200 8E2 RTS/CTS" << 12 / 115.2 << 50;
+        QTest::newRow("a slow 7-bit line with odd parity")
+            << LineSettings{1200, 7, Parity::Odd, 1} << "1200 7O1" << 10 / 1.2 << 1000;
+    }
+    void line()
+    {
+        QFETCH(LineSettings, line);
+        QFETCH(QString, name);
+        QFETCH(double, byteMs);
+        QFETCH(int, timeoutMs);
+        QCOMPARE(LineName(line), name);
+        QVERIFY2(qAbs(ByteMs(line) - byteMs) < 1e-9, qPrintable(QString::number(ByteMs(line))));
+        QCOMPARE(DefaultTimeoutMs(line), timeoutMs);
+    }
+
     // How the line's pace reads from the fastest round trip, against the
     // 12.5 ms a frame takes on a 9600 8N1 wire.
     void timing_data()
@@ -231,7 +258,8 @@ private slots:
     // line asked for.
     void settingsNotTaken()
     {
-        QCOMPARE(NotTaken({9600, 8, false, true, false}), QStringList{QStringLiteral("one stop bit")});
+        QCOMPARE(NotTaken({}, {9600, 8, Parity::None, 2, Flow::None}),
+                 QStringList{QStringLiteral("1 stop bit (it uses 2 stop bits)")});
     }
 
     // The one judge: a record in; the exit status, and every report made
@@ -542,6 +570,27 @@ private slots:
                                        << QStringList{"give two ports", "--help"};
         QTest::newRow("no frames") << QStringList{"3", "4", "-n", "0"} << LineFault() << "" << 2
                                    << QStringList{"--frames wants a whole number from 1 up"};
+        // The line: a pseudo-terminal keeps any rate, even one outside the
+        // standard ones, and the stop bits and flow control, and the run is
+        // judged by the line asked for; it never takes parity or 7 bits.
+        QTest::newRow("a rate of its own, two stop bits and RTS/CTS")
+            << QStringList{"3", "4", "-n", "20", "--baud", "250000", "--stop-bits", "2", "--flow", "rtscts"} + slow
+            << LineFault() << "" << 0
+            << QStringList{"against the line's nominal 22727 B/s", " 250000 8N2 RTS/CTS ", "verdict: pass"};
+        QTest::newRow("7 data bits and odd parity on pseudo-terminals")
+            << QStringList{"3", "4", "-n", "5", "--data-bits", "7", "--parity", "odd"} + slow << LineFault() << "" << 1
+            << QStringList{"master: the device did not take 7 data bits (it uses 8)",
+                           "slave: the device did not take odd parity (it uses no parity)", "sent 5, received 5"};
+        QTest::newRow("no rate") << QStringList{"3", "4", "--baud", "0"} << LineFault() << "" << 2
+                                 << QStringList{"--baud wants a rate in bits a second from 1 up, not \"0\""};
+        QTest::newRow("6 data bits") << QStringList{"3", "4", "--data-bits", "6"} << LineFault() << "" << 2
+                                     << QStringList{"--data-bits wants 7 or 8, not \"6\""};
+        QTest::newRow("mark parity") << QStringList{"3", "4", "--parity", "mark"} << LineFault() << "" << 2
+                                     << QStringList{"--parity wants none, even or odd, not \"mark\""};
+        QTest::newRow("1.5 stop bits") << QStringList{"3", "4", "--stop-bits", "1.5"} << LineFault() << "" << 2
+                                       << QStringList{"--stop-bits wants 1 or 2, not \"1.5\""};
+        QTest::newRow("XON/XOFF") << QStringList{"3", "4", "--flow", "xonxoff"} << LineFault() << "" << 2
+                                  << QStringList{"--flow wants none or rtscts, not \"xonxoff\""};
     }
     void run()
     {

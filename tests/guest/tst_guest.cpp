@@ -84,6 +84,15 @@ private slots:
             << QStringList{"^master: COM2 → /dev/ttyS1\\b", "^slave: COM3 → /dev/ttyS2\\b",
                            "^sent 50, received 50, ", "^status: 0\nlocks: none$"}
             << QList<Limit>{};
+        // Another line on the 8250: it takes the rate and the parity, and
+        // reads them back as asked (else a setting not taken fails the run).
+        QTest::newRow("comloop-check 2 3 at 115200 with even parity")
+            << Guest::Rig::Uarts
+            << QStringLiteral("guest_probe run -- comloop-check 2 3 -n 50 -t 2000 --baud 115200 --parity even") << 0
+            << QStringList{"^sent 50, received 50, ", "^timing: [^\n]* 115200 8E1 ",
+                           "^counters: master: framing 0, parity 0, ", "^verdict: pass \\(exit status 0\\)$",
+                           "^status: 0\nlocks: none$"}
+            << QList<Limit>{};
         // What only a UART's driver tells: its counters (none counted on a
         // sound line), its own loopback, and handshake lines, which the
         // socket between QEMU's UARTs carries none of: they read as on at
