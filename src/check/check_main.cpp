@@ -5,26 +5,84 @@
 #include "check_ports.h"
 #include "check_report.h"
 #include "check_run.h"
+#include "frame_matcher.h"
+#include "run_formats.h"
+#include "run_judge.h"
 #include "serial_port.h"
 #include "session_end.h"
 #include "stream_writer.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QRandomGenerator>
 #include <QTimer>
 
-#include <unistd.h>
-
 #include <cstdio>
+#include <memory>
 
 namespace {
 
 constexpr int kTroubleStatus = 2; // a port, the arguments, or where the output goes
+// How long the end of a run waits for its reports to be out: a reader that
+// takes longer has stalled, and the run says so rather than wait for it.
+constexpr int kReportMs = 1000;
 
 void Complain(const QString &text)
 {
     std::fputs(qPrintable(QStringLiteral("comloop-check: %1\n").arg(text)), stderr);
 }
+
+// Where the run's reports go, and the one way a run ends: its record
+// judged, the JUnit file and the summary made from that verdict, and a
+// report that cannot be written judged into the verdict before any report
+// says it.
+struct Reports
+{
+    TStreamWriter out{TStreamWriter::Standard::Output, nullptr};
+    TStreamWriter errors{TStreamWriter::Standard::Errors, nullptr};
+    std::unique_ptr<TStreamWriter> junit;
+    QString junitPath;
+
+    static void Unwritten(CheckReport &report, RunRecord &record, const QString &reason)
+    {
+        report.Complaint(QStringLiteral("cannot write %1").arg(reason));
+        CheckResult &output = record.Check(QStringLiteral("output"));
+        output.outcome = CheckResult::CouldNotRun;
+        output.reason = output.reason.isEmpty() ? reason : output.reason + QStringLiteral("; ") + reason;
+    }
+
+    bool WriteJUnit(const RunRecord &record, const Verdict &verdict)
+    {
+        junit->Write(JUnitReport(record, verdict));
+        return junit->Drain(kReportMs);
+    }
+
+    int Conclude(CheckReport &report, RunRecord record)
+    {
+        // A standard output that failed, or whose reader left once the run
+        // was over, has taken nothing of the report.
+        const bool flowing = out.Drain(kReportMs);
+        if (!flowing && record.end != RunEnd::Interrupted)
+            Unwritten(report, record, QStringLiteral("standard output: %1").arg(out.Failure()));
+        Verdict verdict = Judge(record);
+        if (junit && !WriteJUnit(record, verdict)) {
+            Unwritten(report, record, QStringLiteral("the JUnit report to %1: %2").arg(junitPath, junit->Failure()));
+            verdict = Judge(record);
+        }
+        report.End(SummaryLines(record, verdict), SummaryObject(record, verdict));
+        if (flowing && !out.Drain(kReportMs) && record.Find(QStringLiteral("output")) == nullptr) {
+            // The disk filled up under the summary itself: the JUnit file,
+            // written already, is made again to say so.
+            Unwritten(report, record, QStringLiteral("standard output: %1").arg(out.Failure()));
+            verdict = Judge(record);
+            QString why;
+            junit.reset(junit ? TStreamWriter::OpenFile(junitPath, &why, nullptr) : nullptr);
+            if (junit)
+                WriteJUnit(record, verdict);
+        }
+        errors.Drain(kReportMs);
+        return verdict.status;
+    }
+};
 
 } // namespace
 
@@ -32,8 +90,9 @@ int main(int argc, char **argv)
 {
     // A run whose report nobody can read proves nothing to anybody, and a
     // closed stream's number would go to the next file opened: a port.
-    if (!TStreamWriter::IsOpen(STDOUT_FILENO) || !TStreamWriter::IsOpen(STDERR_FILENO)) {
-        if (TStreamWriter::IsOpen(STDERR_FILENO))
+    if (!TStreamWriter::IsOpen(TStreamWriter::Standard::Output)
+        || !TStreamWriter::IsOpen(TStreamWriter::Standard::Errors)) {
+        if (TStreamWriter::IsOpen(TStreamWriter::Standard::Errors))
             Complain(QStringLiteral("standard output is closed, so no result could be read; "
                                     "send it to a file or to /dev/null instead"));
         return kTroubleStatus;
@@ -47,44 +106,48 @@ int main(int argc, char **argv)
     case CheckRequest::Help:
     case CheckRequest::Version:
         std::fputs(qPrintable(request.text), stdout);
-        return 0;
+        return std::fflush(stdout) == 0 ? 0 : kTroubleStatus;
     case CheckRequest::Wrong:
         Complain(request.text + QStringLiteral("\nTry 'comloop-check --help' for more."));
         return kTroubleStatus;
     case CheckRequest::Run:
         break;
     }
-    const CheckOptions &options = request.options;
+    CheckOptions options = request.options;
     if (SamePort(options.master, options.slave)) {
         Complain(QStringLiteral("MASTER and SLAVE lead to the same device, %1; a link needs two ports")
                      .arg(DescribePort(options.master)));
         return kTroubleStatus;
     }
-    // Found out now, not after a long run.
+    // Every run its own values, so that frames an earlier run left in a
+    // buffer or a relay are never taken for this one's.
+    if (options.seed < 0)
+        options.seed = qint64(QRandomGenerator::system()->bounded(quint32(kFrameValues)));
+
+    Reports reports;
+    // Found out now, not after a long run; and never waited for: a FIFO
+    // nobody reads fails here instead of holding the run in open().
     if (!options.junit.isEmpty()) {
-        QFile junit(options.junit);
-        if (!junit.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            Complain(QStringLiteral("cannot write the JUnit report to %1: %2").arg(options.junit, junit.errorString()));
+        QString why;
+        reports.junitPath = options.junit;
+        reports.junit.reset(TStreamWriter::OpenFile(options.junit, &why, nullptr));
+        if (!reports.junit) {
+            Complain(QStringLiteral("cannot write the JUnit report to %1: %2").arg(options.junit, why));
             return kTroubleStatus;
         }
     }
-
-    TStreamWriter out(STDOUT_FILENO, nullptr);
-    TStreamWriter errors(STDERR_FILENO, nullptr);
-    CheckReport report(&out, &errors, options.json, ::isatty(STDOUT_FILENO) == 1);
-    const auto finished = [&report, &options](int status) {
-        if (!options.junit.isEmpty() && !report.WriteJUnit(options.junit)) {
-            report.Complaint(QStringLiteral("cannot write the JUnit report to %1").arg(options.junit));
-            return kTroubleStatus;
-        }
-        return status;
-    };
+    CheckReport report(&reports.out, &reports.errors, options.json,
+                       TStreamWriter::IsTerminal(TStreamWriter::Standard::Output));
+    report.Head(options.seed);
 
     // From here on a Ctrl-C, a TERM or a closed terminal waits for the event
     // loop, which ends the run cleanly; one that comes while the ports open
     // is heard once the loop runs, and ends the run before a frame.
     TCheckRun *run = nullptr;
-    const TSessionEnd sessionEnd(nullptr, [&run] { run->Interrupt(); });
+    const TSessionEnd sessionEnd(nullptr, [&run] {
+        if (run)
+            run->Interrupt();
+    });
     TCommPort master(nullptr);
     TCommPort slave(nullptr);
     const struct Side
@@ -95,24 +158,29 @@ int main(int argc, char **argv)
     } sides[] = {{"master", &master, options.master}, {"slave", &slave, options.slave}};
 
     // Both are tried, so one run names every port that needs fixing.
-    QStringList failed;
+    RunRecord refused;
+    refused.seed = options.seed;
+    refused.framesAsked = options.frames;
+    refused.end = RunEnd::SetupFailed;
     for (const Side &side : sides) {
         if (OpenPort(*side.port, side.named))
             continue;
         const QString text = QStringLiteral("%1: The port can not open\n%2")
                                  .arg(QLatin1String(side.name), PortAdvice(*side.port));
         report.Complaint(text);
-        failed << text;
+        CheckResult &setup = refused.Check(QStringLiteral("setup"));
+        setup.outcome = CheckResult::CouldNotRun;
+        setup.reason = setup.reason.isEmpty() ? QStringLiteral("%1: The port can not open").arg(QLatin1String(side.name))
+                                              : QStringLiteral("master and slave: The ports can not open");
+        setup.lines << text;
     }
-    if (!failed.isEmpty()) {
-        report.SetupFailed(failed, kTroubleStatus);
-        return finished(kTroubleStatus);
-    }
+    if (!refused.checks.empty())
+        return reports.Conclude(report, refused);
 
     TCheckRun check(options, &master, &slave, &report, nullptr);
     int status = kTroubleStatus;
-    QObject::connect(&check, &TCheckRun::Finished, &application, [&status, finished](int result) {
-        status = finished(result);
+    QObject::connect(&check, &TCheckRun::Finished, &application, [&](const RunRecord &record) {
+        status = reports.Conclude(report, record);
         QCoreApplication::exit(status);
     });
     run = &check;
@@ -124,8 +192,14 @@ int main(int argc, char **argv)
             check.Lost();
         });
     }
-    for (TStreamWriter *stream : {&out, &errors})
+    for (TStreamWriter *stream : {&reports.out, &reports.errors}) {
         QObject::connect(stream, &TStreamWriter::ReaderGone, &check, &TCheckRun::Interrupt);
+        // Nobody will read what the run finds: it stops, and says so in the
+        // one way left to it, its exit status.
+        QObject::connect(stream, &TStreamWriter::Failed, &check, &TCheckRun::Abandon);
+    }
+    if (reports.junit)
+        QObject::connect(reports.junit.get(), &TStreamWriter::ReaderGone, &check, &TCheckRun::Abandon);
     // Started from the loop, so that an end as early as the first frame
     // reaches a loop that is running and can be told to exit.
     QTimer::singleShot(0, &check, &TCheckRun::Start);

@@ -1,6 +1,7 @@
 #include "check_options.h"
 
 #include "check_line.h"
+#include "frame_matcher.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -21,20 +22,30 @@ A path (it has a slash) names the device itself. Both ports run at %1
 baud, %2 data bits, no parity, 1 stop bit, no flow control.
 
 Each frame is the window's %3 bytes: "%4%5" and the value as %6
-upper-case hex digits. Frame n always carries the same value, so a run can
-be repeated byte for byte; the values of 32001 frames in a row all differ,
-and the first 16 put each hex digit on each of the three low places and 0
-to 7 on the top one, within 0..32000. One frame is awaited at a time: the
-next goes out once the one before has left SLAVE and its value has come
-back or its timeout (default %7 ms, ten times the %8 ms a frame takes
-on the line) has passed. Nothing else found at MASTER lets a frame go
-sooner. MASTER finds frames as the window does, by the "%5" marker,
-taking the %6 bytes after it as the digits, and each value found is
-matched to the frame that carried it:
-  received  the value of the frame awaited
-  late      the value of a frame whose timeout had passed
-  wrong     a value that no frame awaited or owed carries
-  missing   a frame whose value never came
+upper-case hex digits, within 0..32000. The values of 32001 frames in a
+row all differ, and any 16 in a row put each hex digit on the lowest
+place. Each run starts at a point of that sequence picked by chance, its
+seed, shown first (and as "seed" in JSON), so frames an earlier run left
+in a buffer or a relay are never taken for this run's; --seed N sends the
+same frames again, byte for byte. One frame is awaited at a time: the
+next goes out once the one before has left SLAVE and has come back or its
+timeout (default %7 ms, ten times the %8 ms a frame takes on the line)
+has passed. Nothing else found at MASTER lets a frame go sooner.
+MASTER compares every byte that arrives with what was sent. A frame of
+the right shape (the preamble, the marker, %6 upper-case hex digits)
+marks where frames lie, so one lost or extra byte costs only the frame it
+hit; a frame whose bytes began to come before its timeout is matched once
+they are all here, and at the end every byte read is matched before the
+summary. Each frame sent is
+  received  it came back intact while it was awaited
+  late      it came back intact after its timeout
+  corrupt   its bytes came with any of them wrong, or cut short
+  missing   nothing of it came
+and besides them
+  wrong     a frame nobody awaited: a value this run never sent (a digit
+            turned into another, a frame of an earlier run), or a frame
+            that came again
+  stray     bytes that belong to no frame
 One line is printed per problem, for the first 100; the summary counts
 them all. On a terminal a progress line shows during long runs. The
 summary gives the counts, the round trip (median and maximum) and the byte
@@ -43,8 +54,10 @@ rate at MASTER against the line's nominal %9 B/s, and then:
             pseudo-terminal, an emulated UART, or a rate not applied),
             consistent with the line, or slow (adapter latency, or another
             rate), from the fastest round trip
-  bit error rate  with no wrong value, the bound at 95% confidence (the
-            rule of three over the bits compared); else the rate seen
+  bit error rate  every byte that came is compared with the one that
+            should have: 96 bits a frame (a stray byte, or a frame that came
+            again, counts as at least one wrong bit). With no bit wrong, the
+            bound at 95% confidence (the rule of three); else the rate seen
 
 Beyond the frames, from what only a real port's driver tells:
   settings  read back after opening; any the device did not take is a fault
@@ -61,28 +74,41 @@ Beyond the frames, from what only a real port's driver tells:
             loopback: passes, fails, or not available on this device; when
             both pass and the frames across fail, the cable is at fault
 --json writes one JSON object per line instead of the text; the first has
-"schema": 1, each a "type" (port, problem, counters, lines, isolation,
-summary), and the summary holds the counts, rtt_ms, bytes_per_s, timing,
-ber_below_95, verdict (pass, fail, setup, lost) and exit. --junit FILE
-writes one JUnit test suite, comloop-check, with a test case per check
-that ran (frames, counters, lines, isolation).
+"schema": 1, each a "type" (run, port, problem, counters, lines,
+isolation, summary), and the summary holds the seed, the counts, rtt_ms,
+bytes_per_s, timing, bits_compared, bit_errors, ber_below_95, each check
+with its outcome (passed, failed, could not run) and reason, why the run
+ended, verdict (pass, fail, setup, lost, interrupted) and exit, which is
+always the exit status. --junit FILE writes one JUnit test suite,
+comloop-check, with a test case per check asked for (setup, settings,
+isolation, lines, frames, counters, output): a failure for a check that
+failed, an error for one that could not run and for a run that did not get
+to its end, so it holds a failure or an error exactly when the exit status
+is not 0. FILE is opened when the run starts, without waiting: a FIFO
+nobody reads is refused at once.
 
 Ctrl-C (INT), TERM or HUP, or a reader of the output that goes away (as
-| head does), ends the run early: the summary covers the frames settled so
-far, and the ports close, which removes their locks and puts their line
-settings back.
+| head does; noticed within a second even when nothing more is written),
+ends the run early: the summary covers the frames settled so far, and the
+ports close, which removes their locks and puts their line settings back.
+Such a run never passes.
 
 Exit status:
-  0  every check that ran passed: frames were checked and every one came
-     back intact (late ones included), and no value came that was not sent
-  1  a link fault: a frame went missing, a wrong value came, the slave's
-     line took nothing, a setting was not taken, the driver counted an
-     error, a handshake line did not follow, a port failed its loopback,
-     or no frame was checked
+  0  every check asked for passed and the run got to its end: every frame
+     came back intact (late ones included), and nothing came that was not
+     sent
+  1  a link fault: a frame went missing or came corrupt, a frame nobody
+     awaited or a stray byte came, the slave's line took nothing, a
+     setting was not taken, the driver counted an error, a handshake line
+     did not follow, a port failed its loopback, or no frame was checked
   2  the arguments are wrong, a port could not be opened, standard output
-     or error is closed, or a check asked for cannot run on these devices
-     (--lines or --isolate on a pseudo-terminal)
+     or error is closed, the output or the JUnit report cannot be opened or
+     written (a full disk, /dev/full, a FIFO nobody reads), or a check
+     asked for cannot run on these devices (--lines or --isolate on a
+     pseudo-terminal)
   3  a port was lost during the run
+  4  interrupted: INT, TERM or HUP, or the reader of the output went away,
+     before the frames planned were settled, and no fault found so far
 )")
         .arg(kLineBaud)
         .arg(kLineDataBits)
@@ -130,6 +156,11 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
                                      QStringLiteral("Count a frame missing after <MS> milliseconds "
                                                     "(default %1).").arg(kDefaultTimeoutMs),
                                      QStringLiteral("MS"), QString::number(kDefaultTimeoutMs));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+                                  QStringLiteral("Start the frames' values at <N> (0 to %1) instead of a point "
+                                                 "picked by chance, to repeat a run byte for byte.")
+                                      .arg(kFrameValues - 1),
+                                  QStringLiteral("N"));
     const QCommandLineOption lines(QStringLiteral("lines"),
                                    QStringLiteral("Test the handshake lines of a null-modem cable too: RTS to CTS, "
                                                   "DTR to DSR and DCD, both ways."));
@@ -141,7 +172,7 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     const QCommandLineOption junit(QStringLiteral("junit"),
                                    QStringLiteral("Write a JUnit XML report of the checks that ran to <FILE>."),
                                    QStringLiteral("FILE"));
-    parser.addOptions({frames, timeout, lines, isolate, json, junit});
+    parser.addOptions({frames, timeout, seed, lines, isolate, json, junit});
     parser.addPositionalArgument(QStringLiteral("MASTER"),
                                  QStringLiteral("The port that receives: a COM number or a device path."));
     parser.addPositionalArgument(QStringLiteral("SLAVE"),
@@ -174,6 +205,13 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (!ok || options.timeoutMs < 1)
         return Wrong(QStringLiteral("--timeout wants milliseconds from 1 up, not \"%1\"")
                          .arg(parser.value(timeout)));
+    if (parser.isSet(seed)) {
+        options.seed = parser.value(seed).toLongLong(&ok);
+        if (!ok || options.seed < 0 || options.seed >= kFrameValues)
+            return Wrong(QStringLiteral("--seed wants a whole number from 0 to %1, not \"%2\"")
+                             .arg(kFrameValues - 1)
+                             .arg(parser.value(seed)));
+    }
     options.lines = parser.isSet(lines);
     options.isolate = parser.isSet(isolate);
     options.json = parser.isSet(json);

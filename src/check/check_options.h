@@ -16,6 +16,7 @@ struct CheckOptions
     PortName slave;
     qint64 frames = 100;
     int timeoutMs = 0;
+    qint64 seed = -1;     // where the run's values start; -1: anywhere, by chance
     bool lines = false;   // test the handshake lines too
     bool isolate = false; // try each port on its own loopback first
     bool json = false;    // JSON lines instead of text

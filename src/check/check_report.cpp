@@ -3,10 +3,8 @@
 #include "check_line.h"
 #include "stream_writer.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QXmlStreamWriter>
 
 #include <algorithm>
 
@@ -68,6 +66,12 @@ void CheckReport::Object(const QString &type, QJsonObject object)
     out_->Write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
+void CheckReport::Head(qint64 seed)
+{
+    Line({}, QStringLiteral("seed %1 (--seed %1 sends these frames again)").arg(seed));
+    Object(QStringLiteral("run"), {{QStringLiteral("seed"), seed}});
+}
+
 void CheckReport::Port(const PortReport &port)
 {
     Line({}, QStringLiteral("%1: %2%3").arg(port.side, port.description, Adapter(port.info)));
@@ -83,7 +87,7 @@ void CheckReport::Port(const PortReport &port)
     object.insert(QStringLiteral("settings_not_taken"), QJsonArray::fromStringList(port.notTaken));
     Object(QStringLiteral("port"), object);
     for (const QString &missed : port.notTaken)
-        Problem(QStringLiteral("frames"), QStringLiteral("%1: the device did not take %2").arg(port.side, missed));
+        Problem(QStringLiteral("settings"), QStringLiteral("%1: the device did not take %2").arg(port.side, missed));
 }
 
 void CheckReport::Problem(const QString &check, const QString &text)
@@ -108,11 +112,12 @@ void CheckReport::Progress(const CheckTally &tally, qint64 frames)
         return;
     nextMs_ = clock_.elapsed() + kProgressEveryMs;
     const QString text =
-        QStringLiteral("\rframe %1 of %2: %3 received, %4 late, %5 wrong, %6 missing\x1b[K")
+        QStringLiteral("\rframe %1 of %2: %3 received, %4 late, %5 corrupt, %6 wrong, %7 missing\x1b[K")
             .arg(tally.sent)
             .arg(frames)
             .arg(tally.received)
             .arg(tally.late)
+            .arg(tally.corrupt)
             .arg(tally.wrong)
             .arg(tally.missing);
     out_->Write(text.toLocal8Bit());
@@ -160,99 +165,11 @@ void CheckReport::Isolation(const QString &side, const QString &result)
     Object(check, {{QStringLiteral("side"), side}, {QStringLiteral("result"), result}});
 }
 
-void CheckReport::Ran(const QString &check, bool passed)
+void CheckReport::End(const QStringList &lines, QJsonObject summary)
 {
-    if (!ran_.contains(check))
-        ran_ << check;
-    passed_[check] = passed_.value(check, true) && passed;
-}
-
-void CheckReport::Summary(const RunSummary &summary)
-{
-    const CheckTally &tally = summary.tally;
-    seconds_ = tally.seconds;
-    if (summary.interrupted)
-        Line({}, QStringLiteral("interrupted after %1 of %2 frames").arg(tally.sent).arg(summary.frames));
-    if (problems_ > kShownProblems)
-        Line({}, QStringLiteral("%1 more problems not shown").arg(problems_ - kShownProblems));
-    Line(QStringLiteral("frames"), ::Summary(tally));
-    Line(QStringLiteral("frames"), TimingText(summary.timing, kFrameOnLineMs));
-    Line(QStringLiteral("frames"), ErrorRateText(summary.bitsCompared, tally.wrong));
-    for (const QString &line : summary.verdictLines)
+    for (const QString &line : lines)
         Line({}, line);
-    Line({}, QStringLiteral("verdict: %1 (exit status %2)").arg(VerdictName(summary.status)).arg(summary.status));
-
-    const std::vector<double> &trips = tally.roundTripsMs;
-    QJsonObject rtt;
-    if (!trips.empty()) {
-        rtt.insert(QStringLiteral("median"), Median(trips));
-        rtt.insert(QStringLiteral("max"), *std::max_element(trips.begin(), trips.end()));
-    }
-    Object(QStringLiteral("summary"),
-           {{QStringLiteral("sent"), tally.sent},
-            {QStringLiteral("received"), tally.received},
-            {QStringLiteral("late"), tally.late},
-            {QStringLiteral("wrong"), tally.wrong},
-            {QStringLiteral("missing"), tally.missing},
-            {QStringLiteral("problems"), problems_},
-            {QStringLiteral("interrupted"), summary.interrupted},
-            {QStringLiteral("rtt_ms"), rtt},
-            {QStringLiteral("bytes_per_s"), tally.seconds > 0 ? double(tally.bytes) / tally.seconds : 0.0},
-            {QStringLiteral("timing"), TimingName(summary.timing.timing)},
-            {QStringLiteral("bits_compared"), summary.bitsCompared},
-            {QStringLiteral("ber_below_95"), tally.wrong == 0 && summary.bitsCompared > 0
-                                                 ? QJsonValue(BerBelow95(summary.bitsCompared))
-                                                 : QJsonValue()},
-            {QStringLiteral("notes"), QJsonArray::fromStringList(summary.verdictLines)},
-            {QStringLiteral("verdict"), VerdictName(summary.status)},
-            {QStringLiteral("exit"), summary.status}});
-}
-
-void CheckReport::SetupFailed(const QStringList &reasons, int status)
-{
-    const QString check = QStringLiteral("setup");
-    for (const QString &reason : reasons) {
-        lines_[check] << reason;
-        Object(QStringLiteral("problem"), {{QStringLiteral("check"), check}, {QStringLiteral("text"), reason}});
-    }
-    Ran(check, false);
-    Object(QStringLiteral("summary"),
-           {{QStringLiteral("verdict"), VerdictName(status)}, {QStringLiteral("exit"), status}});
-}
-
-bool CheckReport::WriteJUnit(const QString &path) const
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QXmlStreamWriter xml(&file);
-    xml.setAutoFormatting(true);
-    xml.writeStartDocument();
-    xml.writeStartElement(QStringLiteral("testsuite"));
-    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("comloop-check"));
-    xml.writeAttribute(QStringLiteral("tests"), QString::number(ran_.size()));
-    xml.writeAttribute(QStringLiteral("failures"),
-                       QString::number(std::count_if(ran_.begin(), ran_.end(),
-                                                     [this](const QString &check) { return !passed_[check]; })));
-    xml.writeAttribute(QStringLiteral("time"), QString::number(seconds_, 'f', 3));
-    for (const QString &check : ran_) {
-        xml.writeStartElement(QStringLiteral("testcase"));
-        xml.writeAttribute(QStringLiteral("classname"), QStringLiteral("comloop-check"));
-        xml.writeAttribute(QStringLiteral("name"), check);
-        const QString text = lines_.value(check).join(QLatin1Char('\n'));
-        if (!passed_[check]) {
-            xml.writeStartElement(QStringLiteral("failure"));
-            xml.writeAttribute(QStringLiteral("message"), lines_.value(check).value(0, check + QStringLiteral(" failed")));
-            xml.writeCharacters(text);
-            xml.writeEndElement();
-        } else if (!text.isEmpty()) {
-            xml.writeTextElement(QStringLiteral("system-out"), text);
-        }
-        xml.writeEndElement();
-    }
-    xml.writeEndElement();
-    xml.writeEndDocument();
-    return file.flush() && !xml.hasError();
+    Object(QStringLiteral("summary"), std::move(summary));
 }
 
 void CheckReport::Clear()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "check_rules.h"
 #include "check_tally.h"
 #include "device_info.h"
 #include "line_probe.h"
@@ -25,30 +24,21 @@ struct PortReport
     QStringList notTaken; // settings the device did not take
 };
 
-// How a run ends.
-struct RunSummary
-{
-    CheckTally tally;
-    qint64 frames = 0; // asked for
-    bool interrupted = false;
-    TimingReading timing;
-    qint64 bitsCompared = 0;
-    QStringList verdictLines; // what the checks together say, such as where the fault lies
-    int status = 0;
-};
-
 // What a run prints as it goes, on standard output, and its complaints, on
 // standard error; neither ever waits for its reader. As text, one line per
 // finding, flushed at once for a script that reads them as they come, and
 // on a terminal a progress line, rewritten in place; or, for CI, one JSON
 // object per line. Problems are shown up to a bound, and counted beyond it.
 // Each finding is filed under the check that made it (frames, counters,
-// lines, isolation), for a JUnit report of the checks that ran.
+// lines, isolation), for the run's record. The end of the run is written as
+// the record's formatters make it.
 class CheckReport
 {
 public:
     CheckReport(TStreamWriter *out, TStreamWriter *errors, bool json, bool terminal);
 
+    // The run's own head: where its values start.
+    void Head(qint64 seed);
     void Port(const PortReport &port);
     void Problem(const QString &check, const QString &text);
     void Complaint(const QString &text);
@@ -56,16 +46,11 @@ public:
     void Counters(const QString &side, const std::optional<LineCounters> &change);
     void Handshake(const std::optional<std::vector<HandshakePair>> &pairs);
     void Isolation(const QString &side, const QString &result);
-    // A check that ran, and whether it passed.
-    void Ran(const QString &check, bool passed);
-    void Summary(const RunSummary &summary);
-    // The run could not begin (a port would not open): for the JSON and
-    // JUnit readers, who do not read standard error.
-    void SetupFailed(const QStringList &reasons, int status);
-
-    // The checks that ran, as one JUnit test suite; false when it could not
-    // be written.
-    bool WriteJUnit(const QString &path) const;
+    // What the run found as it ran, filed under each check.
+    QStringList LinesOf(const QString &check) const { return lines_.value(check); }
+    qint64 Problems() const { return problems_; }
+    // The end: the summary's lines as text, or its object as JSON.
+    void End(const QStringList &lines, QJsonObject summary);
 
     static constexpr int kShownProblems = 100;
 
@@ -83,8 +68,5 @@ private:
     qint64 problems_ = 0;
     QElapsedTimer clock_;
     qint64 nextMs_;
-    QStringList ran_;                  // in the order they ran
-    QHash<QString, bool> passed_;
     QHash<QString, QStringList> lines_; // what a person reads, per check
-    double seconds_ = 0;
 };

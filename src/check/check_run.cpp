@@ -2,7 +2,9 @@
 
 #include "check_line.h"
 #include "check_ports.h"
+#include "check_rules.h"
 #include "frame.h"
+#include "run_formats.h"
 #include "serial_port.h"
 
 #include <QFileInfo>
@@ -11,8 +13,18 @@
 
 namespace {
 
-// Enough for every hex digit on each place, and over in a moment.
+// Enough for every hex digit on the lowest place, and over in a moment.
 constexpr qint64 kLoopbackFrames = 16;
+
+QString Counted(const CheckTally &tally)
+{
+    QStringList parts;
+    for (const auto &[count, what] : {std::pair{tally.missing, "missing"}, std::pair{tally.corrupt, "corrupt"},
+                                      std::pair{tally.wrong, "wrong"}, std::pair{tally.strayBytes, "stray bytes"}})
+        if (count > 0)
+            parts << QStringLiteral("%1 %2").arg(count).arg(QLatin1String(what));
+    return parts.join(QStringLiteral(", "));
+}
 
 } // namespace
 
@@ -22,17 +34,40 @@ TCheckRun::TCheckRun(const CheckOptions &options, TCommPort *master, TCommPort *
                                                 {QStringLiteral("slave"), slave, {}, {}}},
       report_(report)
 {
+    record_.seed = options.seed;
+    record_.framesAsked = options.frames;
+    record_.line = {LineName(), kFrameOnLineMs, kNominalBytesPerSecond};
+}
+
+void TCheckRun::Set(const QString &check, CheckResult::Outcome outcome, const QString &reason)
+{
+    CheckResult &result = record_.Check(check);
+    // A check run twice (on each side) keeps its worst.
+    const auto rank = [](CheckResult::Outcome o) {
+        return o == CheckResult::Failed ? 3 : o == CheckResult::CouldNotRun ? 2 : o == CheckResult::Passed ? 1 : 0;
+    };
+    if (rank(outcome) > rank(result.outcome)) {
+        result.outcome = outcome;
+        result.reason = reason;
+    }
 }
 
 void TCheckRun::Start()
 {
+    QStringList notTaken;
     for (Side &side : sides_) {
         side.info = LookUpDeviceInfo(side.port->GetDevice());
-        const QStringList notTaken = NotTaken(side.port->GetLine()->Taken());
-        fault_ = fault_ || !notTaken.isEmpty();
-        report_->Port({side.name, DescribePort(*side.port), side.info, notTaken});
+        const QStringList missed = NotTaken(side.port->GetLine()->Taken());
+        for (const QString &setting : missed)
+            notTaken << QStringLiteral("%1: %2").arg(side.name, setting);
+        report_->Port({side.name, DescribePort(*side.port), side.info, missed});
         side.before = ReadCounters(*side.port);
     }
+    if (notTaken.isEmpty())
+        Set(QStringLiteral("settings"), CheckResult::Passed);
+    else
+        Set(QStringLiteral("settings"), CheckResult::Failed,
+            QStringLiteral("the device did not take %1").arg(notTaken.join(QStringLiteral("; "))));
     if (options_.isolate)
         Isolate(0);
     else
@@ -52,13 +87,14 @@ void TCheckRun::Isolate(int index)
     if (!line->SetModemLines(Loop, true) || !(line->ModemLines().value_or(0) & Loop)) {
         line->SetModemLines(Loop, false);
         isolation_[index] = Isolated::NotAvailable;
-        unavailable_ = true;
         report_->Isolation(side.name, QStringLiteral("not available on this device"));
+        Set(QStringLiteral("isolation"), CheckResult::CouldNotRun,
+            QStringLiteral("%1: no loopback on this device").arg(side.name));
         Isolate(index + 1);
         return;
     }
     DropWaiting(*side.port);
-    current_ = new TLinkCheck(side.port, side.port, kLoopbackFrames, options_.timeoutMs, report_,
+    current_ = new TLinkCheck(side.port, side.port, kLoopbackFrames, options_.seed, options_.timeoutMs, report_,
                               QStringLiteral("isolation"), side.name + QStringLiteral(" loopback: "), this);
     connect(current_, &TLinkCheck::Finished, this, [this, index](TLinkCheck::End end) { IsolationDone(index, end); });
     current_->Start();
@@ -67,7 +103,7 @@ void TCheckRun::Isolate(int index)
 void TCheckRun::IsolationDone(int index, TLinkCheck::End end)
 {
     Side &side = sides_[index];
-    const bool passes = end == TLinkCheck::End::Done && Verdict(current_->Tally()) == 0;
+    const bool passes = end == TLinkCheck::End::Done && Intact(current_->Tally());
     current_->deleteLater();
     current_ = nullptr;
     if (side.port->GetLine())
@@ -75,10 +111,13 @@ void TCheckRun::IsolationDone(int index, TLinkCheck::End end)
     DropWaiting(*side.port);
     if (end == TLinkCheck::End::Done) {
         isolation_[index] = passes ? Isolated::Passes : Isolated::Fails;
-        fault_ = fault_ || !passes;
         report_->Isolation(side.name, passes ? QStringLiteral("passes its own loopback")
                                              : QStringLiteral("fails its own loopback"));
-        report_->Ran(QStringLiteral("isolation"), passes);
+        if (passes)
+            Set(QStringLiteral("isolation"), CheckResult::Passed);
+        else
+            Set(QStringLiteral("isolation"), CheckResult::Failed,
+                QStringLiteral("the %1 port fails its own loopback").arg(side.name));
     }
     Isolate(index + 1);
 }
@@ -89,18 +128,21 @@ void TCheckRun::Cross()
         const auto pairs = TestHandshake(*sides_[0].port, *sides_[1].port);
         report_->Handshake(pairs);
         if (!pairs) {
-            unavailable_ = true;
+            Set(QStringLiteral("lines"), CheckResult::CouldNotRun,
+                QStringLiteral("a port's driver has no handshake lines"));
         } else {
-            const bool follow = std::all_of(pairs->begin(), pairs->end(),
-                                            [](const HandshakePair &pair) { return pair.result == Follow::Follows; });
-            fault_ = fault_ || !follow;
-            report_->Ran(QStringLiteral("lines"), follow);
+            QStringList astray;
+            for (const HandshakePair &pair : *pairs)
+                if (pair.result != Follow::Follows)
+                    astray << QStringLiteral("%1 -> %2: %3").arg(pair.out, pair.in, FollowName(pair.result));
+            Set(QStringLiteral("lines"), astray.isEmpty() ? CheckResult::Passed : CheckResult::Failed,
+                astray.join(QStringLiteral("; ")));
         }
     }
     for (Side &side : sides_)
         DropWaiting(*side.port);
-    current_ = new TLinkCheck(sides_[0].port, sides_[1].port, options_.frames, options_.timeoutMs, report_,
-                              QStringLiteral("frames"), {}, this);
+    current_ = new TLinkCheck(sides_[0].port, sides_[1].port, options_.frames, options_.seed, options_.timeoutMs,
+                              report_, QStringLiteral("frames"), {}, this);
     connect(current_, &TLinkCheck::Finished, this, &TCheckRun::Finish);
     if (interrupted_ || lost_)
         current_->Stop(lost_ ? TLinkCheck::End::PortLost : TLinkCheck::End::Interrupted);
@@ -108,11 +150,8 @@ void TCheckRun::Cross()
         current_->Start();
 }
 
-void TCheckRun::Finish(TLinkCheck::End end)
+void TCheckRun::Counters()
 {
-    const CheckTally tally = current_->Tally();
-    bool counted = false;
-    bool clean = true;
     for (Side &side : sides_) {
         if (!side.port->GetOpen())
             continue; // lost: what it counted went with it
@@ -122,33 +161,57 @@ void TCheckRun::Finish(TLinkCheck::End end)
         report_->Counters(side.name, change);
         if (!change)
             continue;
-        counted = true;
         if (const qint64 errors = LineErrors(*change); errors > 0) {
-            clean = false;
-            report_->Problem(QStringLiteral("counters"),
-                             QStringLiteral("%1: the driver counted %2 errors on the line during the run: %3")
-                                 .arg(side.name)
-                                 .arg(errors)
-                                 .arg(CountersText(*change)));
+            const QString text = QStringLiteral("%1: the driver counted %2 errors on the line during the run: %3")
+                                     .arg(side.name)
+                                     .arg(errors)
+                                     .arg(CountersText(*change));
+            report_->Problem(QStringLiteral("counters"), text);
+            Set(QStringLiteral("counters"), CheckResult::Failed, text);
+        } else {
+            Set(QStringLiteral("counters"), CheckResult::Passed);
         }
     }
-    if (counted)
-        report_->Ran(QStringLiteral("counters"), clean);
-    fault_ = fault_ || !clean || end == TLinkCheck::End::LineStuck;
-
-    const bool framesPass = end != TLinkCheck::End::LineStuck && Verdict(tally) == 0;
-    report_->Ran(QStringLiteral("frames"), framesPass && end != TLinkCheck::End::PortLost);
-    const TimingReading timing = ReadTiming(tally.roundTripsMs, kFrameOnLineMs);
-    const int status = ExitStatus({framesPass, fault_, unavailable_, end == TLinkCheck::End::PortLost});
-    report_->Summary({tally, options_.frames, end == TLinkCheck::End::Interrupted, timing,
-                      (tally.received + tally.late + tally.wrong) * kFrameDigits * kLineDataBits,
-                      VerdictLines(timing, framesPass), status});
-    emit Finished(status);
 }
 
-QStringList TCheckRun::VerdictLines(const TimingReading &timing, bool framesPass) const
+void TCheckRun::Frames(TLinkCheck::End end)
+{
+    const CheckTally &tally = record_.tally;
+    const QString check = QStringLiteral("frames");
+    if (end == TLinkCheck::End::LineStuck)
+        Set(check, CheckResult::Failed, QStringLiteral("the slave's line took nothing"));
+    else if (const QString faults = Counted(tally); !faults.isEmpty())
+        Set(check, CheckResult::Failed, QStringLiteral("%1 of %2 frames settled").arg(faults).arg(tally.sent));
+    else if (end != TLinkCheck::End::Done)
+        Set(check, CheckResult::CouldNotRun, EndText(record_));
+    else if (!Intact(tally))
+        Set(check, CheckResult::Failed, QStringLiteral("no frame was settled"));
+    else
+        Set(check, CheckResult::Passed);
+}
+
+void TCheckRun::Finish(TLinkCheck::End end)
+{
+    record_.tally = current_->Tally();
+    record_.end = end == TLinkCheck::End::PortLost      ? RunEnd::PortLost
+                  : abandoned_                          ? RunEnd::OutputFailed
+                  : end == TLinkCheck::End::Interrupted ? RunEnd::Interrupted
+                                                        : RunEnd::Done;
+    Counters();
+    Frames(end);
+    record_.notes = Notes();
+    record_.problems = report_->Problems();
+    record_.shownProblems = std::min(record_.problems, qint64(CheckReport::kShownProblems));
+    for (CheckResult &check : record_.checks)
+        check.lines = report_->LinesOf(check.name);
+    emit Finished(record_);
+}
+
+QStringList TCheckRun::Notes() const
 {
     QStringList lines;
+    const CheckResult *frames = record_.Find(QStringLiteral("frames"));
+    const bool framesPass = frames && frames->outcome == CheckResult::Passed;
     const bool bothPass = isolation_[0] == Isolated::Passes && isolation_[1] == Isolated::Passes;
     if (bothPass && !framesPass)
         lines << QStringLiteral("both ports pass their own loopback, so the fault lies in the cable or its "
@@ -157,7 +220,7 @@ QStringList TCheckRun::VerdictLines(const TimingReading &timing, bool framesPass
         if (isolation_[&side - sides_] == Isolated::Fails)
             lines << QStringLiteral("the %1 port fails on its own: the fault lies in that port or its adapter")
                          .arg(side.name);
-    if (timing.timing == Timing::Slow)
+    if (ReadTiming(record_.tally.roundTripsMs, kFrameOnLineMs).timing == Timing::Slow)
         for (const Side &side : sides_)
             if (side.info.latencyMs > 1)
                 lines << QStringLiteral("the %1 adapter holds what it receives for up to %2 ms (its latency "
@@ -173,6 +236,12 @@ void TCheckRun::Interrupt()
     interrupted_ = true;
     if (current_)
         current_->Stop(TLinkCheck::End::Interrupted);
+}
+
+void TCheckRun::Abandon()
+{
+    abandoned_ = true;
+    Interrupt();
 }
 
 void TCheckRun::Lost()

@@ -3,6 +3,7 @@
 #include "check_options.h"
 #include "check_report.h"
 #include "link_check.h"
+#include "run_record.h"
 
 #include <QObject>
 
@@ -13,7 +14,8 @@ class TCommPort;
 // One run of comloop-check on two open ports, check after check: the ports
 // described, their counters read, each port's own loopback (--isolate), the
 // handshake lines (--lines), the frames across the link, the counters read
-// again, and the verdict from everything that ran.
+// again. What each found goes into the run's record; judging it is not
+// this class's business.
 class TCheckRun : public QObject
 {
     Q_OBJECT
@@ -27,9 +29,11 @@ public:
     void Interrupt();
     // A port closed on its own: the run cannot go on.
     void Lost();
+    // What the run finds can no longer be written: it stops.
+    void Abandon();
 
 signals:
-    void Finished(int status);
+    void Finished(const RunRecord &record);
 
 private:
     struct Side
@@ -45,15 +49,18 @@ private:
     void IsolationDone(int side, TLinkCheck::End end);
     void Cross();
     void Finish(TLinkCheck::End end);
-    QStringList VerdictLines(const TimingReading &timing, bool framesPass) const;
+    void Counters();
+    void Frames(TLinkCheck::End end);
+    QStringList Notes() const;
+    void Set(const QString &check, CheckResult::Outcome outcome, const QString &reason = {});
 
     CheckOptions options_;
     Side sides_[2];
     CheckReport *report_;
     TLinkCheck *current_ = nullptr;
     std::optional<Isolated> isolation_[2];
-    bool fault_ = false;
-    bool unavailable_ = false;
+    RunRecord record_;
     bool interrupted_ = false;
     bool lost_ = false;
+    bool abandoned_ = false;
 };

@@ -1,6 +1,5 @@
 #include "link_check.h"
 
-#include "check_ports.h"
 #include "check_report.h"
 #include "frame.h"
 #include "serial_port.h"
@@ -11,20 +10,17 @@ namespace {
 // before it is called stuck: far more than any latency of a working one.
 constexpr int kStuckTimeouts = 10;
 constexpr int kStuckAtLeastMs = 1000;
+// Noise is shown up to this many bytes a line.
+constexpr qsizetype kShownNoise = 24;
 
-QString Hex(std::int32_t value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
-
-// The digits as they came; a byte that is no printable character is shown
-// by its code, so the line stays one line and says what really arrived.
-QString Shown(std::string_view digits)
+// The bytes as they came; one that is no printable character is shown by
+// its code, so the line stays one line and says what really arrived.
+QString Shown(const QByteArray &bytes)
 {
     QString shown;
-    for (const char ch : digits) {
+    for (const char ch : bytes) {
         const auto byte = static_cast<unsigned char>(ch);
-        if (byte >= 0x20 && byte < 0x7F)
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\')
             shown += QLatin1Char(ch);
         else
             shown += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
@@ -32,19 +28,25 @@ QString Shown(std::string_view digits)
     return shown;
 }
 
+QString Bits(int wrong)
+{
+    return wrong == 1 ? QStringLiteral("1 bit wrong") : QStringLiteral("%1 bits wrong").arg(wrong);
+}
+
 } // namespace
 
-TLinkCheck::TLinkCheck(TCommPort *master, TCommPort *slave, qint64 frames, int timeoutMs, CheckReport *report,
-                       const QString &check, const QString &label, QObject *owner)
+TLinkCheck::TLinkCheck(TCommPort *master, TCommPort *slave, qint64 frames, qint64 seed, int timeoutMs,
+                       CheckReport *report, const QString &check, const QString &label, QObject *owner)
     : QObject(owner), master_(master), slave_(slave), frames_(frames), timeoutMs_(timeoutMs), report_(report),
-      check_(check), label_(label)
+      check_(check), label_(label), matcher_(seed)
 {
-    timeout_.setSingleShot(true);
+    for (QTimer *timer : {&timeout_, &drained_, &straggler_})
+        timer->setSingleShot(true);
     timeout_.setTimerType(Qt::PreciseTimer);
     connect(&timeout_, &QTimer::timeout, this, &TLinkCheck::TimedOut);
-    drained_.setSingleShot(true);
     drained_.setInterval(1);
     connect(&drained_, &QTimer::timeout, this, &TLinkCheck::SendNext);
+    connect(&straggler_, &QTimer::timeout, this, [this] { Stop(End::Done); });
     connect(master_, &TCommPort::OnDataReceived, this, &TLinkCheck::Arrived);
 }
 
@@ -58,10 +60,14 @@ void TLinkCheck::Start()
 
 void TLinkCheck::SendNext()
 {
-    if (stopped_)
+    if (stopped_ || timeout_.isActive())
         return;
-    if (ledger_.Tally().sent == frames_) {
-        Stop(End::Done);
+    if (sentFrames_ == frames_) {
+        // A frame owed, or one cut short, may still be on its way.
+        if (!matcher_.Unsettled())
+            Stop(End::Done);
+        else if (!straggler_.isActive())
+            straggler_.start(timeoutMs_);
         return;
     }
     // The frame before may still wait in the driver, if its timeout came
@@ -75,63 +81,89 @@ void TLinkCheck::SendNext()
             return;
         }
         Problem(QStringLiteral("the slave's line took nothing for %1 ms: %2 bytes still wait to go out")
-                             .arg(draining_.elapsed())
-                             .arg(waiting));
+                    .arg(draining_.elapsed())
+                    .arg(waiting));
         Stop(End::LineStuck);
         return;
     }
     if (!slave_->GetOpen())
         return; // lost meanwhile: OnLost ends the run
     draining_.invalidate();
-    PutFrame(*slave_, ledger_.Send(Now()).value);
+    PutFrame(*slave_, matcher_.Send(Now()).value);
+    ++sentFrames_;
     timeout_.start(timeoutMs_);
 }
 
-void TLinkCheck::Arrived(int count)
+QByteArray TLinkCheck::Take()
 {
-    ledger_.Tally().bytes += count;
-    TakeFrames(*master_, [this](std::int32_t value, std::string_view digits) { Found(value, digits); });
+    QByteArray bytes;
+    bytes.reserve(master_->GetInBuffUsed());
+    while (master_->GetInBuffUsed() > 0)
+        bytes += master_->GetChar();
+    matcher_.Tally().bytes += bytes.size();
+    return bytes;
 }
 
-void TLinkCheck::Found(std::int32_t value, std::string_view digits)
+void TLinkCheck::Arrived()
 {
-    if (stopped_)
-        return;
-    const FrameLedger::Match match = ledger_.Found(value, Now());
-    switch (match.kind) {
-    case FrameLedger::Kind::Received:
-        timeout_.stop();
-        report_->Progress(ledger_.Tally(), frames_);
-        SendNext();
-        break;
-    case FrameLedger::Kind::Late:
-        Problem(QStringLiteral("frame %1: came after all, %2 ms after it was sent")
-                             .arg(match.frame.number)
-                             .arg(match.ms, 0, 'f', 1));
-        break;
-    case FrameLedger::Kind::Wrong:
-        if (match.frame.number > 0)
-            Problem(QStringLiteral("frame %1: wrong value: sent %2 (%3), got %4 (%5)")
-                                 .arg(match.frame.number)
-                                 .arg(match.frame.value)
-                                 .arg(Hex(match.frame.value))
-                                 .arg(value)
-                                 .arg(Shown(digits)));
-        else
-            Problem(QStringLiteral("wrong value between frames: got %1 (%2)").arg(value).arg(Shown(digits)));
-        break;
-    }
+    if (!stopped_)
+        Settled(matcher_.Arrived(Take(), Now()));
 }
 
 void TLinkCheck::TimedOut()
 {
-    const FrameLedger::Frame frame = ledger_.TimedOut();
-    Problem(QStringLiteral("frame %1: missing: nothing came back within %2 ms").arg(frame.number).arg(timeoutMs_));
-    // What arrived of it, at most four bytes, would otherwise be read with
-    // the next frame and cost that one too.
-    DropWaiting(*master_);
-    report_->Progress(ledger_.Tally(), frames_);
+    const FrameMatcher::Frame frame = matcher_.Awaited();
+    Settled(matcher_.TimedOut(Now()));
+    if (matcher_.Owes(frame.number))
+        Problem(QStringLiteral("frame %1: missing: nothing came back within %2 ms").arg(frame.number).arg(timeoutMs_));
+    report_->Progress(matcher_.Tally(), frames_);
     SendNext();
+}
+
+void TLinkCheck::Settled(const std::vector<FrameMatcher::Event> &events)
+{
+    bool next = false;
+    for (const FrameMatcher::Event &event : events) {
+        const FrameMatcher::Frame &frame = event.frame;
+        const QString sent = frame.number > 0 ? QString::fromLatin1(FrameBytes(frame.value)) : QString();
+        switch (event.kind) {
+        case FrameMatcher::Kind::Received:
+            timeout_.stop();
+            next = true;
+            break;
+        case FrameMatcher::Kind::Late:
+            Problem(QStringLiteral("frame %1: came after all, %2 ms after it was sent")
+                        .arg(frame.number)
+                        .arg(event.ms, 0, 'f', 1));
+            break;
+        case FrameMatcher::Kind::Corrupt:
+            Problem(QStringLiteral("frame %1: corrupt: sent %2, got %3 (%4)")
+                        .arg(frame.number)
+                        .arg(sent, Shown(event.got), Bits(event.wrongBits)));
+            break;
+        case FrameMatcher::Kind::Wrong:
+            if (frame.number > 0)
+                Problem(QStringLiteral("frame %1: wrong frame: sent %2, got %3, a value this run never sent (%4)")
+                            .arg(frame.number)
+                            .arg(sent, Shown(event.got), Bits(event.wrongBits)));
+            else
+                Problem(QStringLiteral("wrong frame before the first: got %1").arg(Shown(event.got)));
+            break;
+        case FrameMatcher::Kind::Again:
+            Problem(QStringLiteral("frame %1: came again").arg(frame.number));
+            break;
+        case FrameMatcher::Kind::Noise:
+            Problem(QStringLiteral("%1 stray bytes that belong to no frame: %2%3")
+                        .arg(event.got.size())
+                        .arg(Shown(event.got.left(kShownNoise)),
+                             event.got.size() > kShownNoise ? QStringLiteral("...") : QString()));
+            break;
+        }
+    }
+    if (next) {
+        report_->Progress(matcher_.Tally(), frames_);
+        SendNext();
+    }
 }
 
 void TLinkCheck::Problem(const QString &text)
@@ -146,6 +178,11 @@ void TLinkCheck::Stop(End end)
     stopped_ = true;
     timeout_.stop();
     drained_.stop();
-    ledger_.Tally().seconds = clock_.isValid() ? double(Now()) / 1e9 : 0;
+    straggler_.stop();
+    // The whole of what came is matched, up to the last byte read.
+    if (master_->GetOpen())
+        Settled(matcher_.Arrived(Take(), Now()));
+    Settled(matcher_.Finish(Now()));
+    matcher_.Tally().seconds = clock_.isValid() ? double(Now()) / 1e9 : 0;
     emit Finished(end);
 }

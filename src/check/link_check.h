@@ -1,23 +1,21 @@
 #pragma once
 
-#include "frame_ledger.h"
+#include "frame_matcher.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-
-#include <cstdint>
-#include <string_view>
 
 class CheckReport;
 class TCommPort;
 
 // Sends frames from the slave one at a time and checks what the master
 // finds, stop and wait: a frame goes out once the one before has left the
-// slave's port (its driver holds nothing more) and its value has come back
-// or its timeout passed. Nothing else found at the master, noise included,
-// ever lets a frame go sooner, so the run never sends faster than the line
-// carries. Values are matched as FrameLedger says.
+// slave's port (its driver holds nothing more) and has come back or its
+// timeout passed. Nothing else found at the master, noise included, ever
+// lets a frame go sooner, so the run never sends faster than the line
+// carries. Every byte that comes is matched as FrameMatcher says; none is
+// dropped, not even after a timeout or at the end.
 class TLinkCheck : public QObject
 {
     Q_OBJECT
@@ -25,22 +23,24 @@ public:
     enum class End { Done, Interrupted, PortLost, LineStuck };
 
     // Its problems are filed under `check`, each line led by `label`.
-    TLinkCheck(TCommPort *master, TCommPort *slave, qint64 frames, int timeoutMs, CheckReport *report,
-               const QString &check, const QString &label, QObject *owner);
+    TLinkCheck(TCommPort *master, TCommPort *slave, qint64 frames, qint64 seed, int timeoutMs,
+               CheckReport *report, const QString &check, const QString &label, QObject *owner);
 
     void Start();
-    // Ends the run; the frame awaited, if any, is left out of its tally.
+    // Ends the run: what came is matched, and the frame awaited, if any, is
+    // left out of its tally.
     void Stop(End end);
-    const CheckTally &Tally() const { return ledger_.Tally(); }
+    const CheckTally &Tally() const { return matcher_.Tally(); }
 
 signals:
     void Finished(TLinkCheck::End end);
 
 private:
     void SendNext();
-    void Arrived(int count);
-    void Found(std::int32_t value, std::string_view digits);
+    QByteArray Take();
+    void Arrived();
     void TimedOut();
+    void Settled(const std::vector<FrameMatcher::Event> &events);
     void Problem(const QString &text);
     qint64 Now() const { return clock_.nsecsElapsed(); }
 
@@ -53,8 +53,10 @@ private:
     QString label_;
     QTimer timeout_;
     QTimer drained_; // looks again whether the slave's port has sent all
+    QTimer straggler_; // the last frame settled, those owed get one more timeout
     QElapsedTimer clock_;
     QElapsedTimer draining_; // since the next frame was due
-    FrameLedger ledger_;
+    FrameMatcher matcher_;
+    qint64 sentFrames_ = 0;
     bool stopped_ = false;
 };

@@ -1,7 +1,5 @@
 #include "check_rules.h"
 
-#include "check_line.h"
-
 #include <algorithm>
 
 namespace {
@@ -42,7 +40,7 @@ QString TimingName(Timing timing)
     return QStringLiteral("unknown");
 }
 
-QString TimingText(const TimingReading &reading, double frameOnLineMs)
+QString TimingText(const TimingReading &reading, double frameOnLineMs, const QString &lineName)
 {
     const QString times = reading.factor > 0 && reading.factor < 10 ? QString::number(reading.factor, 'f', 1)
                                                                       : QString::number(qRound64(reading.factor));
@@ -50,15 +48,15 @@ QString TimingText(const TimingReading &reading, double frameOnLineMs)
     case Timing::Virtual:
         return QStringLiteral("timing: virtual: bytes moved %1x faster than %2 allows (a pseudo-terminal, "
                               "an emulated UART, or a rate that was not applied)")
-            .arg(times, LineName());
+            .arg(times, lineName);
     case Timing::Consistent:
         return QStringLiteral("timing: consistent with %1 (the fastest round trip took %2x the %3 ms a frame "
                               "takes on the wire)")
-            .arg(LineName(), QString::number(reading.factor, 'f', 2), QString::number(frameOnLineMs, 'f', 1));
+            .arg(lineName, QString::number(reading.factor, 'f', 2), QString::number(frameOnLineMs, 'f', 1));
     case Timing::Slow:
         return QStringLiteral("timing: slow: round trips %1x longer than %2 needs (adapter latency, or "
                               "another rate)")
-            .arg(times, LineName());
+            .arg(times, lineName);
     case Timing::Unknown:
         break;
     }
@@ -78,30 +76,8 @@ QString ErrorRateText(qint64 bits, qint64 errors)
         return QStringLiteral("bit error rate below %1 at 95% confidence (%2 bits compared, none wrong)")
             .arg(BerBelow95(bits), 0, 'g', 2)
             .arg(bits);
-    return QStringLiteral("bit error rate at least %1 observed (%2 wrong values in %3 bits compared)")
+    return QStringLiteral("bit error rate at least %1 observed (%2 wrong bits in %3 bits compared)")
         .arg(double(errors) / double(bits), 0, 'g', 2)
         .arg(errors)
         .arg(bits);
-}
-
-int ExitStatus(const Findings &findings)
-{
-    if (findings.lost)
-        return 3;
-    if (findings.fault || !findings.framesPass)
-        return 1;
-    return findings.unavailable ? 2 : 0;
-}
-
-QString VerdictName(int status)
-{
-    switch (status) {
-    case 0:
-        return QStringLiteral("pass");
-    case 1:
-        return QStringLiteral("fail");
-    case 3:
-        return QStringLiteral("lost");
-    }
-    return QStringLiteral("setup");
 }

@@ -1,7 +1,5 @@
 #include "check_tally.h"
 
-#include "check_line.h"
-
 #include <algorithm>
 
 namespace {
@@ -19,7 +17,7 @@ QString RoundTrip(const std::vector<double> &ms)
         .arg(Ms(Median(ms)), Ms(*std::max_element(ms.begin(), ms.end())));
 }
 
-QString Rate(const CheckTally &tally)
+QString Rate(const CheckTally &tally, double bytesPerSecond)
 {
     if (tally.sent == 0 || tally.seconds <= 0)
         return QStringLiteral("rate: nothing measured");
@@ -27,7 +25,7 @@ QString Rate(const CheckTally &tally)
         .arg(tally.bytes)
         .arg(tally.seconds, 0, 'f', 2)
         .arg(qRound64(double(tally.bytes) / tally.seconds))
-        .arg(kNominalBytesPerSecond, 0, 'f', 0)
+        .arg(bytesPerSecond, 0, 'f', 0)
         .arg(qRound64(double(tally.sent) / tally.seconds));
 }
 
@@ -42,18 +40,20 @@ double Median(std::vector<double> values)
     return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
 }
 
-QString Summary(const CheckTally &tally)
+QString Summary(const CheckTally &tally, double bytesPerSecond)
 {
-    return QStringLiteral("sent %1, received %2, late %3, wrong %4, missing %5\n%6\n%7")
+    return QStringLiteral("sent %1, received %2, late %3, corrupt %4, wrong %5, missing %6, stray bytes %7\n%8\n%9")
         .arg(tally.sent)
         .arg(tally.received)
         .arg(tally.late)
+        .arg(tally.corrupt)
         .arg(tally.wrong)
         .arg(tally.missing)
-        .arg(RoundTrip(tally.roundTripsMs), Rate(tally));
+        .arg(tally.strayBytes)
+        .arg(RoundTrip(tally.roundTripsMs), Rate(tally, bytesPerSecond));
 }
 
-int Verdict(const CheckTally &tally)
+bool Intact(const CheckTally &tally)
 {
-    return tally.sent > 0 && tally.missing == 0 && tally.wrong == 0 ? 0 : 1;
+    return tally.sent > 0 && tally.received + tally.late == tally.sent && tally.wrong == 0 && tally.strayBytes == 0;
 }

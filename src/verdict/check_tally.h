@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+// What a run has settled so far, and how it reads at the end. Every frame
+// settled is received, late, corrupt or missing; wrong counts the frames
+// found that nobody awaited, and stray the bytes that belong to no frame.
+struct CheckTally
+{
+    qint64 sent = 0;     // frames settled: received, late, corrupt or missing
+    qint64 received = 0; // came back intact while it was awaited
+    qint64 late = 0;     // came back intact after its timeout
+    qint64 corrupt = 0;  // came back with a byte wrong, or cut short
+    qint64 missing = 0;  // has not come back
+    qint64 wrong = 0;    // frames found that nobody awaited
+    qint64 strayBytes = 0;
+    qint64 bitsCompared = 0; // of every byte that came, against what should have
+    qint64 bitErrors = 0;
+    std::vector<double> roundTripsMs; // of the frames received
+    qint64 bytes = 0;                 // all that reached the master
+    double seconds = 0;               // from the first frame out to the end
+};
+
+// The middle value, or the mean of the middle two; 0 of none.
+double Median(std::vector<double> values);
+
+// The summary's lines: counts, round trip, and the rate on the line against
+// its nominal `bytesPerSecond`.
+QString Summary(const CheckTally &tally, double bytesPerSecond);
+// Frames were settled and every one came back intact (late included), and
+// nothing came that was not sent: a run that settled nothing proved nothing.
+bool Intact(const CheckTally &tally);

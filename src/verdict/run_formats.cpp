@@ -1,0 +1,193 @@
+#include "run_formats.h"
+
+#include "check_rules.h"
+
+#include <QJsonArray>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+
+namespace {
+
+QString OutcomeName(CheckResult::Outcome outcome)
+{
+    switch (outcome) {
+    case CheckResult::Passed:
+        return QStringLiteral("passed");
+    case CheckResult::Failed:
+        return QStringLiteral("failed");
+    case CheckResult::CouldNotRun:
+        return QStringLiteral("could not run");
+    case CheckResult::NotAsked:
+        break;
+    }
+    return QStringLiteral("not asked");
+}
+
+QString EndName(RunEnd end)
+{
+    switch (end) {
+    case RunEnd::Done:
+        return QStringLiteral("done");
+    case RunEnd::Interrupted:
+        return QStringLiteral("interrupted");
+    case RunEnd::PortLost:
+        return QStringLiteral("port lost");
+    case RunEnd::OutputFailed:
+        return QStringLiteral("output failed");
+    case RunEnd::SetupFailed:
+        break;
+    }
+    return QStringLiteral("setup failed");
+}
+
+bool Asked(const CheckResult &check)
+{
+    return check.outcome != CheckResult::NotAsked;
+}
+
+} // namespace
+
+QString EndText(const RunRecord &record)
+{
+    switch (record.end) {
+    case RunEnd::Done:
+        break;
+    case RunEnd::Interrupted:
+        return QStringLiteral("interrupted after %1 of %2 frames").arg(record.tally.sent).arg(record.framesAsked);
+    case RunEnd::PortLost:
+        return QStringLiteral("a port was lost after %1 of %2 frames").arg(record.tally.sent).arg(record.framesAsked);
+    case RunEnd::SetupFailed:
+        return QStringLiteral("the run could not begin");
+    case RunEnd::OutputFailed:
+        return QStringLiteral("stopped after %1 of %2 frames: its output could not be written")
+            .arg(record.tally.sent)
+            .arg(record.framesAsked);
+    }
+    return {};
+}
+
+QStringList SummaryLines(const RunRecord &record, const Verdict &verdict)
+{
+    QStringList lines;
+    if (record.end == RunEnd::SetupFailed) {
+        lines << QStringLiteral("verdict: %1 (exit status %2)").arg(verdict.name).arg(verdict.status);
+        return lines;
+    }
+    const CheckTally &tally = record.tally;
+    if (record.end != RunEnd::Done)
+        lines << EndText(record);
+    if (record.problems > record.shownProblems)
+        lines << QStringLiteral("%1 more problems not shown").arg(record.problems - record.shownProblems);
+    lines << Summary(tally, record.line.nominalBytesPerSecond).split(QLatin1Char('\n'));
+    lines << TimingText(ReadTiming(tally.roundTripsMs, record.line.frameOnLineMs), record.line.frameOnLineMs,
+                        record.line.name);
+    lines << ErrorRateText(tally.bitsCompared, tally.bitErrors);
+    for (const CheckResult &check : record.checks)
+        if (check.outcome == CheckResult::CouldNotRun && check.name == QStringLiteral("output"))
+            lines << QStringLiteral("output: %1").arg(check.reason);
+    lines << record.notes;
+    lines << QStringLiteral("verdict: %1 (exit status %2)").arg(verdict.name).arg(verdict.status);
+    return lines;
+}
+
+QJsonObject SummaryObject(const RunRecord &record, const Verdict &verdict)
+{
+    QJsonArray checks;
+    for (const CheckResult &check : record.checks) {
+        if (!Asked(check))
+            continue;
+        QJsonObject object{{QStringLiteral("name"), check.name}, {QStringLiteral("outcome"), OutcomeName(check.outcome)}};
+        if (!check.reason.isEmpty())
+            object.insert(QStringLiteral("reason"), check.reason);
+        checks.append(object);
+    }
+    QJsonObject summary{{QStringLiteral("seed"), record.seed},
+                        {QStringLiteral("end"), EndName(record.end)},
+                        {QStringLiteral("checks"), checks},
+                        {QStringLiteral("verdict"), verdict.name},
+                        {QStringLiteral("exit"), verdict.status}};
+    if (record.end == RunEnd::SetupFailed)
+        return summary;
+    const CheckTally &tally = record.tally;
+    QJsonObject rtt;
+    if (!tally.roundTripsMs.empty()) {
+        rtt.insert(QStringLiteral("median"), Median(tally.roundTripsMs));
+        rtt.insert(QStringLiteral("max"), *std::max_element(tally.roundTripsMs.begin(), tally.roundTripsMs.end()));
+    }
+    const QJsonObject counts{
+        {QStringLiteral("frames"), record.framesAsked},
+        {QStringLiteral("sent"), tally.sent},
+        {QStringLiteral("received"), tally.received},
+        {QStringLiteral("late"), tally.late},
+        {QStringLiteral("corrupt"), tally.corrupt},
+        {QStringLiteral("wrong"), tally.wrong},
+        {QStringLiteral("missing"), tally.missing},
+        {QStringLiteral("stray_bytes"), tally.strayBytes},
+        {QStringLiteral("problems"), record.problems},
+        {QStringLiteral("interrupted"), record.end == RunEnd::Interrupted},
+        {QStringLiteral("rtt_ms"), rtt},
+        {QStringLiteral("bytes_per_s"), tally.seconds > 0 ? double(tally.bytes) / tally.seconds : 0.0},
+        {QStringLiteral("timing"), TimingName(ReadTiming(tally.roundTripsMs, record.line.frameOnLineMs).timing)},
+        {QStringLiteral("bits_compared"), tally.bitsCompared},
+        {QStringLiteral("bit_errors"), tally.bitErrors},
+        {QStringLiteral("ber_below_95"), tally.bitErrors == 0 && tally.bitsCompared > 0
+                                             ? QJsonValue(BerBelow95(tally.bitsCompared))
+                                             : QJsonValue()},
+        {QStringLiteral("notes"), QJsonArray::fromStringList(record.notes)}};
+    for (auto field = counts.begin(); field != counts.end(); ++field)
+        summary.insert(field.key(), field.value());
+    return summary;
+}
+
+QByteArray JUnitReport(const RunRecord &record, const Verdict &verdict)
+{
+    std::vector<CheckResult> cases;
+    std::copy_if(record.checks.begin(), record.checks.end(), std::back_inserter(cases), Asked);
+    if (record.end != RunEnd::Done)
+        cases.push_back({QStringLiteral("run"), CheckResult::CouldNotRun, EndText(record), {}});
+    const auto count = [&cases](CheckResult::Outcome outcome) {
+        return QString::number(std::count_if(cases.begin(), cases.end(),
+                                             [outcome](const CheckResult &check) { return check.outcome == outcome; }));
+    };
+
+    QByteArray report;
+    QXmlStreamWriter xml(&report);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("testsuite"));
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("comloop-check"));
+    xml.writeAttribute(QStringLiteral("tests"), QString::number(cases.size()));
+    xml.writeAttribute(QStringLiteral("failures"), count(CheckResult::Failed));
+    xml.writeAttribute(QStringLiteral("errors"), count(CheckResult::CouldNotRun));
+    xml.writeAttribute(QStringLiteral("time"), QString::number(record.tally.seconds, 'f', 3));
+    xml.writeStartElement(QStringLiteral("properties"));
+    for (const auto &[name, value] : {std::pair{QStringLiteral("verdict"), verdict.name},
+                                      std::pair{QStringLiteral("exit"), QString::number(verdict.status)},
+                                      std::pair{QStringLiteral("seed"), QString::number(record.seed)}}) {
+        xml.writeStartElement(QStringLiteral("property"));
+        xml.writeAttribute(QStringLiteral("name"), name);
+        xml.writeAttribute(QStringLiteral("value"), value);
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    for (const CheckResult &check : cases) {
+        xml.writeStartElement(QStringLiteral("testcase"));
+        xml.writeAttribute(QStringLiteral("classname"), QStringLiteral("comloop-check"));
+        xml.writeAttribute(QStringLiteral("name"), check.name);
+        const QString text = check.lines.join(QLatin1Char('\n'));
+        if (check.outcome == CheckResult::Passed) {
+            if (!text.isEmpty())
+                xml.writeTextElement(QStringLiteral("system-out"), text);
+        } else {
+            xml.writeStartElement(check.outcome == CheckResult::Failed ? QStringLiteral("failure") : QStringLiteral("error"));
+            xml.writeAttribute(QStringLiteral("message"), check.reason);
+            xml.writeCharacters(text);
+            xml.writeEndElement();
+        }
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return report;
+}
