@@ -13,6 +13,11 @@ QString Com(int number);
 QString Retry(const FailureFacts &facts, const QString &inWindow);
 QString ThenRetry(const FailureFacts &facts); // "then press Open Ports again."
 
+// That the failed number leads to the device the window's other side holds,
+// and what to do instead when the numbers cannot change.
+QString BothEnds(const FailureFacts &facts);
+QString TwoNumbers();
+
 // How to find the programs using `device`.
 QString WhoUses(const QString &device);
 

@@ -121,16 +121,9 @@ QStringList HeldAdvice(const FailureFacts &facts, const QString &home)
     const PortLock &lock = facts.lock;
     const int number = facts.route.number;
     if (lock.self && facts.otherSide == number)
-        return {QStringLiteral("%1 is the other side's number too, and one device cannot be both ends of "
-                               "the cable.")
-                    .arg(Com(number)),
-                QStringLiteral("The COM numbers stay as they are until the window closes: close it and start "
-                               "comloop again with two different numbers.")};
+        return {BothEnds(facts), TwoNumbers()};
     if (lock.self && facts.otherSide)
-        return QStringList{QStringLiteral("%1 leads to the same device as %2, which the other side of this "
-                                          "window holds; one device cannot be both ends of the cable.")
-                               .arg(Com(number), Com(facts.otherSide)),
-                           QStringLiteral("Point %1 at the other end of the cable:").arg(Com(number))}
+        return QStringList{BothEnds(facts), QStringLiteral("Point %1 at the other end of the cable:").arg(Com(number))}
             + LinkCommands(facts, Candidate(facts.serialDevices, facts.route.device), home)
             + QStringList{QStringLiteral("then press Open Ports again, or close the window and start comloop "
                                          "again with other numbers.")};

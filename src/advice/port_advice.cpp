@@ -121,6 +121,12 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
         lines << HeldAdvice(facts, home);
         break;
     case Trouble::Busy:
+        // Where the open itself is the lock, the other side of the window
+        // holding this device shows only here.
+        if (facts.otherSide) {
+            lines << BothEnds(facts) << TwoNumbers();
+            break;
+        }
         lines << QStringLiteral("Another program holds this port (a terminal program, a modem "
                                 "manager, another comloop). Close it, %1")
                      .arg(ThenRetry(facts))

@@ -139,6 +139,15 @@ private slots:
             << Failure(usb, {PortFailure::Open, PortFailure::Busy, "Device or resource busy"})
             << QStringList{"COM3 (/dev/ttyUSB0): Device or resource busy.\n", busy, "fuser -v /dev/ttyUSB0"}
             << QStringList{"usermod"};
+        // Where the open itself is the lock, the other side is found busy.
+        QTest::newRow("busy: the other side holds it")
+            << [&] {
+                   FailureFacts facts = Failure(usb, {PortFailure::Open, PortFailure::Busy, "Access is denied."});
+                   facts.otherSide = 3;
+                   return facts;
+               }()
+            << QStringList{"COM3 is the other side's number too", "two different numbers."}
+            << QStringList{busy, "fuser"};
         QTest::newRow("dangling link, adapters present")
             << Failure({3, "/dev/ttyUSB9", folder + "/com3", false}, {PortFailure::Open, PortFailure::Missing, "No such file or directory"},
                        {"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"})
