@@ -416,14 +416,14 @@ void TSerialDevice::Close()
             QThread::msleep(1);
     }
     // Whatever still waits cannot go out, and the pending read is called
-    // off; both are waited for, as the driver still writes into them.
+    // off. The driver owns their buffers until it says they are done, which
+    // a driver that hangs never would: it is given a second.
     ::PurgeComm(line_->handle, PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_RXCLEAR);
-    ::CancelIo(line_->handle);
-    DWORD n = 0;
-    if (line_->readPending)
-        ::GetOverlappedResult(line_->handle, &line_->reading, &n, TRUE);
-    if (line_->writePending)
-        ::GetOverlappedResult(line_->handle, &line_->writing, &n, TRUE);
+    ::CancelIoEx(line_->handle, nullptr);
+    for (auto [pending, request] : {std::pair{line_->readPending, &line_->reading},
+                                    std::pair{line_->writePending, &line_->writing}})
+        if (pending)
+            ::WaitForSingleObject(request->hEvent, 1000);
     line_->readPending = line_->writePending = false;
     ::SetCommState(line_->handle, &line_->found);
     ::SetCommTimeouts(line_->handle, &line_->foundTimeouts);
