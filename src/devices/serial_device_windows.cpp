@@ -19,6 +19,7 @@
 struct TSerialDevice::Line
 {
     std::wstring path;
+    bool listed = false;   // Windows listed its DOS name when it opened
     HANDLE handle = INVALID_HANDLE_VALUE;
     DCB found{};           // the settings it had, put back on close
     COMMTIMEOUTS foundTimeouts{};
@@ -89,11 +90,14 @@ DCB Raw(DCB line, const LineSettings &wanted)
 constexpr std::pair<unsigned, DWORD> kInputs[] = {
     {Cts, MS_CTS_ON}, {Dsr, MS_DSR_ON}, {Dcd, MS_RLSD_ON}, {Ring, MS_RING_ON}};
 
-// The name QueryDosDevice knows a port by: "COM3" for "\\.\COM3".
-std::wstring DosName(const std::wstring &path)
+// Whether Windows lists the port's DOS name: "COM3" for "\\.\COM3".
+bool Listed(const std::wstring &path)
 {
     const std::wstring prefix = L"\\\\.\\";
-    return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : std::wstring();
+    if (path.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    wchar_t target[MAX_PATH];
+    return ::QueryDosDeviceW(path.substr(prefix.size()).c_str(), target, MAX_PATH) != 0;
 }
 
 } // namespace
@@ -135,6 +139,7 @@ TSerialDevice *TSerialDevice::Open(const QString &path, const LineSettings &want
     }
     // Whatever the line carried before the open belongs to nobody.
     ::PurgeComm(line->handle, PURGE_RXCLEAR);
+    line->listed = Listed(line->path);
     line->reading.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     line->writing.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     line->draining.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -245,12 +250,10 @@ qint64 TSerialDevice::Failed(PortFailure failure)
 
 bool TSerialDevice::NodeGone() const
 {
-    // A port Windows no longer lists is gone; one opened by another kind of
-    // path can only be told by its errors.
-    const std::wstring name = DosName(line_->path);
-    wchar_t target[MAX_PATH];
-    return !name.empty() && ::QueryDosDeviceW(name.c_str(), target, MAX_PATH) == 0
-        && ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    // A port Windows listed when it opened and no longer lists is gone;
+    // one it never listed (a path, or a port Wine maps to a Unix device)
+    // can only be told by its errors.
+    return line_->listed && !Listed(line_->path) && ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 qint64 TSerialDevice::Read(char *into, qint64 size)
