@@ -12,7 +12,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 
 #include <climits>
 #include <memory>
@@ -135,20 +134,20 @@ private slots:
         QTest::addColumn<int>("number");
         QTest::addColumn<QString>("link");
         QTest::addColumn<int>("step");
-        QTest::addColumn<int>("error");
-        QTest::newRow("zero") << 0 << QString() << int(PortFailure::NoPort) << 0;
-        QTest::newRow("negative") << -5 << QString() << int(PortFailure::NoPort) << 0;
-        QTest::newRow("largest") << INT_MAX << QString() << int(PortFailure::Open) << ENOENT;
-        QTest::newRow("no such uart") << 250 << QString() << int(PortFailure::Open) << ENOENT;
-        QTest::newRow("dangling link") << 7 << "/dev/comloop-test-nothing-here" << int(PortFailure::Open) << ENOENT;
-        QTest::newRow("not a tty") << 8 << "/dev/null" << int(PortFailure::Setup) << ENOTTY;
+        QTest::addColumn<int>("cause");
+        QTest::newRow("zero") << 0 << QString() << int(PortFailure::NoPort) << int(PortFailure::NoCause);
+        QTest::newRow("negative") << -5 << QString() << int(PortFailure::NoPort) << int(PortFailure::NoCause);
+        QTest::newRow("largest") << INT_MAX << QString() << int(PortFailure::Open) << int(PortFailure::Missing);
+        QTest::newRow("no such uart") << 250 << QString() << int(PortFailure::Open) << int(PortFailure::Missing);
+        QTest::newRow("dangling link") << 7 << "/dev/comloop-test-nothing-here" << int(PortFailure::Open) << int(PortFailure::Missing);
+        QTest::newRow("not a tty") << 8 << "/dev/null" << int(PortFailure::Setup) << int(PortFailure::NotSerial);
     }
     void failingNumbers()
     {
         QFETCH(int, number);
         QFETCH(QString, link);
         QFETCH(int, step);
-        QFETCH(int, error);
+        QFETCH(int, cause);
         if (!link.isEmpty())
             links_->Map(number, link);
         TCommPort port(nullptr);
@@ -158,7 +157,7 @@ private slots:
         QVERIFY(!port.GetOpen());
         QCOMPARE(failed.size(), 1);
         QCOMPARE(int(port.GetFailure().step), step);
-        QCOMPARE(port.GetFailure().error, error);
+        QCOMPARE(int(port.GetFailure().cause), cause);
         QCOMPARE(port.GetInBuffUsed(), 0u);
         // Nothing of the device is left held.
         QVERIFY(port.GetDevice().isEmpty() || !QFile::exists(LockPath(port.GetDevice())));
@@ -311,7 +310,7 @@ private slots:
         QTRY_VERIFY(!hungUp->GetOpen());
         QVERIFY(hungUp->GetFailure().Lost());
         QVERIFY(!hungUp->GetFailure().gone);
-        QCOMPARE(hungUp->GetFailure().error, 0);
+        QCOMPARE(hungUp->GetFailure().cause, PortFailure::HungUp);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "advice_words.h"
+#include "posix_words.h"
 #include "trouble_advice.h"
 
 namespace {

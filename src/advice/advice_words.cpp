@@ -1,15 +1,8 @@
 #include "advice_words.h"
 
-#include <cstring>
-
 QString Com(int number)
 {
     return QStringLiteral("COM%1").arg(number);
-}
-
-QString SystemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 QString ShortPath(const QString &path, const QString &home)
@@ -29,20 +22,19 @@ QString ThenRetry(const FailureFacts &facts)
     return QStringLiteral("then %1.").arg(Retry(facts, QStringLiteral("press Open Ports again")));
 }
 
-QString LinkOf(const FailureFacts &facts, const QString &home)
+QString BothEnds(const FailureFacts &facts)
 {
-    const RouteFacts &route = facts.route;
-    return ShortPath(route.link.isEmpty() ? facts.linkFolder + QStringLiteral("/com%1").arg(route.number) : route.link,
-                     home);
+    const int number = facts.route.number;
+    if (facts.otherSide == number)
+        return QStringLiteral("%1 is the other side's number too, and one device cannot be both ends of the cable.")
+            .arg(Com(number));
+    return QStringLiteral("%1 leads to the same device as %2, which the other side of this window holds; one "
+                          "device cannot be both ends of the cable.")
+        .arg(Com(number), Com(facts.otherSide));
 }
 
-// The stable by-id name is the better suggestion: it survives replugging.
-QString Candidate(const QStringList &devices, const QString &except)
+QString TwoNumbers()
 {
-    QStringList others = devices;
-    others.removeAll(except);
-    for (const QString &device : others)
-        if (device.startsWith(QStringLiteral("/dev/serial/by-id/")))
-            return device;
-    return others.value(0, QStringLiteral("/dev/serial/by-id/..."));
+    return QStringLiteral("The COM numbers stay as they are until the window closes: close it and start comloop "
+                          "again with two different numbers.");
 }

@@ -1,4 +1,5 @@
 #include "advice_words.h"
+#include "posix_words.h"
 #include "trouble_advice.h"
 
 #include <QFile>
@@ -28,7 +29,7 @@ QString Unfitness(const PortLock &lock)
         return QStringLiteral("%1 long, where a lock holds a few bytes")
             .arg(QLocale::c().formattedDataSize(lock.size, 0));
     case PortLock::Unreadable:
-        return QStringLiteral("unreadable (%1)").arg(SystemError(lock.error));
+        return QStringLiteral("unreadable (%1)").arg(lock.why);
     case PortLock::Empty:
         return QStringLiteral("empty");
     case PortLock::NoProcess: {
@@ -78,7 +79,7 @@ QString LockReason(const QString &device, const PortLock &lock)
         return QStringLiteral("The lock file %1 is %2").arg(lock.path, Unfitness(lock));
     case PortLock::Stuck:
         return QStringLiteral("The lock file %1 is stale, but cannot be removed (%2)")
-            .arg(lock.path, SystemError(lock.error));
+            .arg(lock.path, lock.why);
     case PortLock::NameTooLong:
         return QStringLiteral("The lock file for %1 would be named with %2 bytes, and a file name holds at most %3")
             .arg(device)
@@ -120,16 +121,9 @@ QStringList HeldAdvice(const FailureFacts &facts, const QString &home)
     const PortLock &lock = facts.lock;
     const int number = facts.route.number;
     if (lock.self && facts.otherSide == number)
-        return {QStringLiteral("%1 is the other side's number too, and one device cannot be both ends of "
-                               "the cable.")
-                    .arg(Com(number)),
-                QStringLiteral("The COM numbers stay as they are until the window closes: close it and start "
-                               "comloop again with two different numbers.")};
+        return {BothEnds(facts), TwoNumbers()};
     if (lock.self && facts.otherSide)
-        return QStringList{QStringLiteral("%1 leads to the same device as %2, which the other side of this "
-                                          "window holds; one device cannot be both ends of the cable.")
-                               .arg(Com(number), Com(facts.otherSide)),
-                           QStringLiteral("Point %1 at the other end of the cable:").arg(Com(number))}
+        return QStringList{BothEnds(facts), QStringLiteral("Point %1 at the other end of the cable:").arg(Com(number))}
             + LinkCommands(facts, Candidate(facts.serialDevices, facts.route.device), home)
             + QStringList{QStringLiteral("then press Open Ports again, or close the window and start comloop "
                                          "again with other numbers.")};

@@ -3,8 +3,6 @@
 #include "advice_words.h"
 #include "trouble_advice.h"
 
-#include <cerrno>
-
 namespace {
 
 enum class Trouble { NoPort, Lock, Held, Busy, Denied, Missing, Vanished, NotSerial };
@@ -18,16 +16,12 @@ Trouble Classify(const FailureFacts &facts)
         return Trouble::Vanished;
     if (failure.step == PortFailure::Lock)
         return facts.lock.state == PortLock::Held ? Trouble::Held : Trouble::Lock;
-    switch (failure.error) {
-    case EACCES:
-    case EPERM:
+    switch (failure.cause) {
+    case PortFailure::Denied:
         return Trouble::Denied;
-    case EBUSY: // opened for exclusive use by another program, or by a driver
+    case PortFailure::Busy:
         return Trouble::Busy;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-    case EIO: // a built-in port with no UART behind it
+    case PortFailure::Missing:
         return Trouble::Missing;
     default:
         return Trouble::NotSerial;
@@ -47,16 +41,16 @@ QString Reason(const FailureFacts &facts)
         return LockReason(facts.route.device, facts.lock);
     case PortFailure::Open:
     case PortFailure::Setup:
-        return SystemError(failure.error);
+        return failure.text;
     case PortFailure::Read:
     case PortFailure::Write:
     case PortFailure::Control:
-        // Whatever error the dead descriptor gives, the node is the truth.
+        // Whatever error the dead device gives, the node is the truth.
         if (failure.gone)
             return QStringLiteral("it was disconnected (its device node is gone)");
-        if (failure.error == 0)
+        if (failure.cause == PortFailure::HungUp)
             return QStringLiteral("the line hung up");
-        return SystemError(failure.error);
+        return failure.text;
     }
     return {};
 }
@@ -66,7 +60,7 @@ QString Happened(const PortFailure &failure)
 {
     if (!failure.Lost())
         return {};
-    if (failure.gone || failure.error == 0)
+    if (failure.gone || failure.cause == PortFailure::HungUp)
         return QStringLiteral(" went away");
     switch (failure.step) {
     case PortFailure::Read:
@@ -76,27 +70,6 @@ QString Happened(const PortFailure &failure)
     default:
         return QStringLiteral(" failed");
     }
-}
-
-QStringList MissingAdvice(const FailureFacts &facts, const QString &home)
-{
-    const RouteFacts &route = facts.route;
-    // A path leads nowhere else, and no link of ours can mend it.
-    if (!route.path.isEmpty())
-        return {PresentDevices(facts.serialDevices)};
-    QStringList lines;
-    if (route.link.isEmpty())
-        lines << QStringLiteral("%1 has no link in %2, so it leads to the built-in port %3.")
-                     .arg(Com(route.number), ShortPath(facts.linkFolder, home), route.device);
-    else
-        lines << QStringLiteral("%1 leads to %2 through %3.")
-                     .arg(Com(route.number), route.device, ShortPath(route.link, home));
-
-    lines << PresentDevices(facts.serialDevices);
-
-    lines << QStringLiteral("To give %1 a device:").arg(Com(route.number))
-          << LinkCommands(facts, Candidate(facts.serialDevices), home) << ThenRetry(facts);
-    return lines;
 }
 
 } // namespace
@@ -148,6 +121,12 @@ QString FailureHint(const FailureFacts &facts, const QString &home)
         lines << HeldAdvice(facts, home);
         break;
     case Trouble::Busy:
+        // Where the open itself is the lock, the other side of the window
+        // holding this device shows only here.
+        if (facts.otherSide) {
+            lines << BothEnds(facts) << TwoNumbers();
+            break;
+        }
         lines << QStringLiteral("Another program holds this port (a terminal program, a modem "
                                 "manager, another comloop). Close it, %1")
                      .arg(ThenRetry(facts))

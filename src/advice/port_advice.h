@@ -37,9 +37,9 @@ struct AccessFacts
 struct FailureFacts
 {
     RouteFacts route;
-    PortFailure failure;       // what failed, and the system's error number
-    QStringList serialDevices; // USB, ACM and by-id devices present now
-    QString linkFolder;        // where comN links live
+    PortFailure failure;       // what failed, and what the system said
+    QStringList serialDevices; // the serial devices present now
+    QString linkFolder;        // where comN links live; empty where numbers are the system's
     // What the person does once the cause is gone, where Open Ports is not
     // at hand; empty: in the window. Given its default here, so facts
     // written without it are complete.

@@ -1,4 +1,5 @@
 #include "advice_words.h"
+#include "posix_words.h"
 
 #include <QRegularExpression>
 
@@ -12,6 +13,24 @@ QString ShellWord(const QString &word)
     if (plain.match(word).hasMatch())
         return word;
     return QLatin1Char('\'') + QString(word).replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\'');
+}
+
+QString LinkOf(const FailureFacts &facts, const QString &home)
+{
+    const RouteFacts &route = facts.route;
+    return ShortPath(route.link.isEmpty() ? facts.linkFolder + QStringLiteral("/com%1").arg(route.number) : route.link,
+                     home);
+}
+
+// The stable by-id name is the better suggestion: it survives replugging.
+QString Candidate(const QStringList &devices, const QString &except)
+{
+    QStringList others = devices;
+    others.removeAll(except);
+    for (const QString &device : others)
+        if (device.startsWith(QStringLiteral("/dev/serial/by-id/")))
+            return device;
+    return others.value(0, QStringLiteral("/dev/serial/by-id/..."));
 }
 
 QStringList LinkCommands(const FailureFacts &facts, const QString &target, const QString &home)

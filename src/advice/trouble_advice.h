@@ -8,3 +8,4 @@ QString LockReason(const QString &device, const PortLock &lock);         // the 
 QStringList LockAdvice(const FailureFacts &facts, const QString &home); // a lock in the way
 QStringList HeldAdvice(const FailureFacts &facts, const QString &home); // a process holds the device
 QStringList AccessAdvice(const FailureFacts &facts);                    // permission denied
+QStringList MissingAdvice(const FailureFacts &facts, const QString &home); // no device where the route leads

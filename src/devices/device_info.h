@@ -9,7 +9,7 @@ struct DeviceInfo
 {
     QString driver;      // "serial8250", "ftdi_sio", ...
     QString usbId;       // vendor:product, "0403:6001"
-    QString product;     // as the adapter names itself
+    QString product;     // as the adapter names itself; on Windows, the port's friendly name
     int latencyMs = -1;  // an FTDI chip's latency timer; -1: it has none
 };
 

@@ -27,7 +27,7 @@ struct PortLock
     QString target = {};    // Unfit Link: where it points
     qint64 size = 0;        // Unfit Huge: how long it is
     QByteArray text = {};   // Unfit NoProcess: its first line
-    int error = 0;          // Unfit Unreadable, Stuck: the system's error number
+    QString why = {};       // Unfit Unreadable, Stuck: the system's own words
     bool mine = false;      // this user may remove the file without sudo
     bool taken = false;     // Free: this port made the file, and removes it on close
     quint64 device = 0;     // taken: which file that is, so that only it

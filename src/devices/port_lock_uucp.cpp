@@ -1,6 +1,7 @@
 #include "port_lock.h"
 
 #include "lock_file_posix.h"
+#include "system_error_posix.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -129,7 +130,7 @@ PortLock Judge(PortLock lock, const LockFileLook &look)
     if (look.shape != LockFileLook::Text) {
         lock.target = look.target;
         lock.size = look.size;
-        lock.error = look.error;
+        lock.why = look.error ? ErrorText(look.error) : QString();
         return Unfit(lock, FaultOf(look.shape));
     }
     const QList<QByteArray> lines = look.text.split('\n');
@@ -153,7 +154,7 @@ PortLock Judge(PortLock lock, const LockFileLook &look)
         break;
     case Removal::Refused:
         lock.state = PortLock::Stuck;
-        lock.error = errno;
+        lock.why = ErrorText(errno);
         break;
     }
     return lock;

@@ -107,7 +107,7 @@ signals:
 private:
     struct Line;
     TSerialDevice(std::unique_ptr<Line> line, QObject *owner);
-    qint64 Failed(PortFailure::Step step, int error);
+    qint64 Failed(PortFailure failure);
 
     std::unique_ptr<Line> line_;
     PortFailure failure_;

@@ -1,6 +1,7 @@
 #include "serial_device.h"
 
 #include "line_rate_linux.h"
+#include "system_error_posix.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -133,7 +134,7 @@ TSerialDevice *TSerialDevice::Open(const QString &path, const LineSettings &want
     // waiting for a carrier.
     line->fd = ::open(line->path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (line->fd < 0) {
-        *failure = {PortFailure::Open, errno};
+        *failure = FailureOf(PortFailure::Open, errno);
         return nullptr;
     }
     bool exclusive = false;
@@ -141,7 +142,7 @@ TSerialDevice *TSerialDevice::Open(const QString &path, const LineSettings &want
         if (exclusive)
             ::ioctl(line->fd, TIOCNXCL);
         ::close(line->fd);
-        *failure = {PortFailure::Setup, error};
+        *failure = FailureOf(PortFailure::Setup, error);
         return nullptr;
     };
     struct stat st = {};
@@ -193,13 +194,14 @@ TSerialDevice::~TSerialDevice()
     Close();
 }
 
-qint64 TSerialDevice::Failed(PortFailure::Step step, int error)
+qint64 TSerialDevice::Failed(PortFailure failure)
 {
     // A vanished device leaves its descriptor answering with errors or end
     // of file, and nothing more is watched: the owner closes it.
     WatchReads(false);
     WatchWrites(false);
-    failure_ = {step, error, NodeGone()};
+    failure.gone = NodeGone();
+    failure_ = failure;
     return -1;
 }
 
@@ -215,7 +217,7 @@ bool TSerialDevice::HungUp()
     pollfd line = {line_->fd, 0, 0};
     if (line_->fd < 0 || ::poll(&line, 1, 0) != 1 || (line.revents & (POLLHUP | POLLERR)) == 0)
         return false;
-    Failed(PortFailure::Read, 0);
+    Failed(FailureOf(PortFailure::Read, 0));
     return true;
 }
 
@@ -235,7 +237,7 @@ qint64 TSerialDevice::Read(char *into, qint64 size)
         return 0;
     // End of file is how a terminal says it was hung up: a USB adapter
     // pulled out, whose reads then end at once and for ever.
-    return Failed(PortFailure::Read, n == 0 ? 0 : errno);
+    return Failed(FailureOf(PortFailure::Read, n == 0 ? 0 : errno));
 }
 
 qint64 TSerialDevice::Write(const char *from, qint64 size)
@@ -247,7 +249,7 @@ qint64 TSerialDevice::Write(const char *from, qint64 size)
         return n;
     if (errno == EAGAIN || errno == EINTR)
         return 0;
-    return Failed(PortFailure::Write, errno);
+    return Failed(FailureOf(PortFailure::Write, errno));
 }
 
 qint64 TSerialDevice::Unsent()
@@ -256,7 +258,7 @@ qint64 TSerialDevice::Unsent()
     if (line_->fd < 0)
         return 0;
     if (::ioctl(line_->fd, TIOCOUTQ, &waiting) != 0)
-        return Failed(PortFailure::Control, errno);
+        return Failed(FailureOf(PortFailure::Control, errno));
     return waiting;
 }
 

@@ -4,17 +4,17 @@
 
 #include <functional>
 
-class QSocketNotifier;
-
-// The end of a session reaches a program as a signal: TERM at logout or
-// shutdown, HUP when the terminal that started it closes, INT for Ctrl-C.
-// Their default is to kill it on the spot, which leaves devices locked and
-// set up as the program left them. While a TSessionEnd lives, the first of
-// them instead runs `end` from the event loop; then each is given back as it
-// was, so a second one acts as it would have (kills, should ending take
-// longer than the user will wait). One that was ignored when the program
-// started stays ignored: whoever started it decided. The destructor puts
-// back what it found.
+// The end of a session reaches a program as a signal on Linux: TERM at
+// logout or shutdown, HUP when the terminal that started it closes, INT for
+// Ctrl-C; on Windows as a console's control event (Ctrl-C, Ctrl-Break, its
+// window closed, logoff, shutdown) or, for a program with windows, as the
+// message that the session ends. Their default is to kill it on the spot,
+// which leaves devices locked and set up as the program left them. While a
+// TSessionEnd lives, the first of them instead runs `end` from the event
+// loop; then each is given back as it was, so a second one acts as it would
+// have (kills, should ending take longer than the user will wait). One that
+// was ignored when the program started stays ignored: whoever started it
+// decided. The destructor puts back what it found.
 class TSessionEnd : public QObject
 {
 public:
@@ -25,7 +25,7 @@ public:
 
 private:
     std::function<void()> end_;
-    QSocketNotifier *notifier_ = nullptr;
+    QObject *listener_ = nullptr; // hears the system for the event loop; null: nothing can be heard
 };
 
 // A write to a pipe or socket whose reader has gone fails (EPIPE) instead of

@@ -60,12 +60,13 @@ TSessionEnd::TSessionEnd(QObject *owner, std::function<void()> end) : QObject(ow
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, wakeUp) != 0)
         return; // no way to hear the signals: they keep their default
-    notifier_ = new QSocketNotifier(wakeUp[1], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+    auto *notifier = new QSocketNotifier(wakeUp[1], QSocketNotifier::Read, this);
+    listener_ = notifier;
+    connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
         char bytes[16];
         while (::read(wakeUp[1], bytes, sizeof bytes) > 0) {
         }
-        notifier_->setEnabled(false);
+        notifier->setEnabled(false);
         GiveBack();
         end_();
     });
@@ -81,7 +82,7 @@ TSessionEnd::TSessionEnd(QObject *owner, std::function<void()> end) : QObject(ow
 
 TSessionEnd::~TSessionEnd()
 {
-    if (!notifier_)
+    if (!listener_)
         return;
     GiveBack();
     ::close(wakeUp[0]);

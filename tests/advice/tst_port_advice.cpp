@@ -2,7 +2,6 @@
 
 #include <QTest>
 
-#include <cerrno>
 #include <QTextDocument>
 
 Q_DECLARE_METATYPE(RouteFacts)
@@ -35,7 +34,7 @@ FailureFacts AtLock(RouteFacts route, PortLock lock, int otherSide = 0, QStringL
 FailureFacts Denied(const QString &owner, const QString &group, unsigned mode, bool joined = false,
                     bool inGroup = false, bool isOwner = false)
 {
-    FailureFacts facts = Failure({3, "/dev/ttyUSB0", folder + "/com3", true}, {PortFailure::Open, EACCES});
+    FailureFacts facts = Failure({3, "/dev/ttyUSB0", folder + "/com3", true}, {PortFailure::Open, PortFailure::Denied, "Permission denied"});
     facts.access = {owner, group, mode, isOwner, inGroup, joined};
     return facts;
 }
@@ -137,11 +136,20 @@ private slots:
             << QStringList{"You own it, yet its permissions keep you out: chmod u+rw /dev/ttyUSB0"}
             << QStringList{"These permissions let you"};
         QTest::newRow("opened for exclusive use")
-            << Failure(usb, {PortFailure::Open, EBUSY})
+            << Failure(usb, {PortFailure::Open, PortFailure::Busy, "Device or resource busy"})
             << QStringList{"COM3 (/dev/ttyUSB0): Device or resource busy.\n", busy, "fuser -v /dev/ttyUSB0"}
             << QStringList{"usermod"};
+        // Where the open itself is the lock, the other side is found busy.
+        QTest::newRow("busy: the other side holds it")
+            << [&] {
+                   FailureFacts facts = Failure(usb, {PortFailure::Open, PortFailure::Busy, "Access is denied."});
+                   facts.otherSide = 3;
+                   return facts;
+               }()
+            << QStringList{"COM3 is the other side's number too", "two different numbers."}
+            << QStringList{busy, "fuser"};
         QTest::newRow("dangling link, adapters present")
-            << Failure({3, "/dev/ttyUSB9", folder + "/com3", false}, {PortFailure::Open, ENOENT},
+            << Failure({3, "/dev/ttyUSB9", folder + "/com3", false}, {PortFailure::Open, PortFailure::Missing, "No such file or directory"},
                        {"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"})
             << QStringList{"COM3 (/dev/ttyUSB9): No such file or directory.\n",
                            "COM3 leads to /dev/ttyUSB9 through ~/.config/comloop/com3.",
@@ -150,18 +158,18 @@ private slots:
                            "ln -sfn /dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0 ~/.config/comloop/com3"}
             << QStringList{"usermod", busy, "plugged in?"};
         QTest::newRow("no uart, no adapters")
-            << Failure({5, "/dev/ttyS4", {}, false}, {PortFailure::Open, ENOENT})
+            << Failure({5, "/dev/ttyS4", {}, false}, {PortFailure::Open, PortFailure::Missing, "No such file or directory"})
             << QStringList{"COM5 has no link in ~/.config/comloop, so it leads to the built-in port /dev/ttyS4.",
                            "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/serial/by-id/*", "plugged in?",
                            "mkdir -p ~/.config/comloop", "~/.config/comloop/com5"}
             << QStringList{"usermod", busy};
         QTest::newRow("a built-in port with no UART behind it")
-            << Failure({5, "/dev/ttyS4", {}, true}, {PortFailure::Open, EIO})
+            << Failure({5, "/dev/ttyS4", {}, true}, {PortFailure::Open, PortFailure::Missing, "Input/output error"})
             << QStringList{"COM5 (/dev/ttyS4): Input/output error.\n",
                            "COM5 has no link in ~/.config/comloop, so it leads to the built-in port /dev/ttyS4."}
             << QStringList{"not look like a serial port"};
         QTest::newRow("only a tty device")
-            << Failure({6, "/dev/ttyACM1", folder + "/com6", false}, {PortFailure::Open, ENOENT}, {"/dev/ttyACM0"})
+            << Failure({6, "/dev/ttyACM1", folder + "/com6", false}, {PortFailure::Open, PortFailure::Missing, "No such file or directory"}, {"/dev/ttyACM0"})
             << QStringList{"ln -sfn /dev/ttyACM0 ~/.config/comloop/com6"} << QStringList{"plugged in?"};
         QTest::newRow("number below 1")
             << Failure({0, {}, {}, false}, {PortFailure::NoPort})
@@ -171,7 +179,7 @@ private slots:
         // Named by path from the command line: no COM number to speak of,
         // no link to mend, and no button to press.
         FailureFacts byIdBusy =
-            Failure({0, "/dev/ttyUSB0", {}, true, "/dev/serial/by-id/usb-A"}, {PortFailure::Open, EBUSY});
+            Failure({0, "/dev/ttyUSB0", {}, true, "/dev/serial/by-id/usb-A"}, {PortFailure::Open, PortFailure::Busy, "Device or resource busy"});
         byIdBusy.retry = QStringLiteral("run comloop-check again");
         QTest::newRow("path, held by another program")
             << byIdBusy
@@ -179,12 +187,12 @@ private slots:
                            "Close it, then run comloop-check again."}
             << QStringList{"COM0", "Open Ports"};
         QTest::newRow("path to no device")
-            << Failure({0, "/dev/ttyUSB3", {}, false, "/dev/ttyUSB3"}, {PortFailure::Open, ENOENT}, {"/dev/ttyUSB0"})
+            << Failure({0, "/dev/ttyUSB3", {}, false, "/dev/ttyUSB3"}, {PortFailure::Open, PortFailure::Missing, "No such file or directory"}, {"/dev/ttyUSB0"})
             << QStringList{"/dev/ttyUSB3: No such file or directory.\nSerial devices present now: /dev/ttyUSB0."}
             << QStringList{"COM0", "ln -sfn", "mkdir"};
         QTest::newRow("link folder with a space")
             << [] {
-                   FailureFacts facts = Failure({5, "/dev/ttyS4", {}, false}, {PortFailure::Open, ENOENT});
+                   FailureFacts facts = Failure({5, "/dev/ttyS4", {}, false}, {PortFailure::Open, PortFailure::Missing, "No such file or directory"});
                    facts.linkFolder = "/home/ann/my config/comloop";
                    return facts;
                }()
@@ -212,7 +220,7 @@ private slots:
                       {.state = PortLock::Unfit, .path = lock, .fault = PortLock::Directory, .mine = true})
             << QStringList{"\n    rm -r /run/lock/LCK..ttyUSB0\n"} << QStringList{"sudo"};
         QTest::newRow("stale lock of another user")
-            << AtLock(usb, {.state = PortLock::Stuck, .path = lock, .error = EPERM})
+            << AtLock(usb, {.state = PortLock::Stuck, .path = lock, .why = "Operation not permitted"})
             << QStringList{"is stale, but cannot be removed (Operation not permitted).",
                            "\n    sudo rm /run/lock/LCK..ttyUSB0\nthen press Open Ports again."}
             << QStringList{busy, "fuser"};
@@ -243,28 +251,28 @@ private slots:
                            "point ~/.config/comloop/com3 at it,\nthen press Open Ports again."}
             << QStringList{busy, "rm "};
         QTest::newRow("failed while open")
-            << Failure(usb, {PortFailure::Read, EIO})
+            << Failure(usb, {PortFailure::Read, PortFailure::Missing, "Input/output error"})
             << QStringList{"COM3 (/dev/ttyUSB0) failed while receiving: Input/output error.\n", "unplugged"}
             << QStringList{"usermod", busy, "went away"};
         QTest::newRow("failed while sending")
-            << Failure(usb, {PortFailure::Write, EIO})
+            << Failure(usb, {PortFailure::Write, PortFailure::Missing, "Input/output error"})
             << QStringList{"COM3 (/dev/ttyUSB0) failed while sending: Input/output error.\n"}
             << QStringList{"usermod", busy};
         // The dead descriptor answers with some error or other; that the
         // device node is gone is what happened.
         QTest::newRow("went away while open")
-            << Failure(usb, {PortFailure::Read, EINVAL, true})
+            << Failure(usb, {PortFailure::Read, PortFailure::NotSerial, "Invalid argument", true})
             << QStringList{"COM3 (/dev/ttyUSB0) went away: it was disconnected (its device node is gone).\n",
                            "unplugged", "then press Open Ports"}
             << QStringList{"usermod", busy, "not look like a serial port", "close", "Invalid argument"};
         // Hung up with its node still there: a modem hang-up, or the moment
         // before an unplugged adapter's node goes.
         QTest::newRow("hung up while open")
-            << Failure(usb, {PortFailure::Read, 0})
+            << Failure(usb, {PortFailure::Read, PortFailure::HungUp})
             << QStringList{"COM3 (/dev/ttyUSB0) went away: the line hung up.\n", "unplugged"}
             << QStringList{"failed while receiving", "disconnected"};
         QTest::newRow("not a serial device")
-            << Failure({7, "/dev/null", folder + "/com7", true}, {PortFailure::Setup, ENOTTY})
+            << Failure({7, "/dev/null", folder + "/com7", true}, {PortFailure::Setup, PortFailure::NotSerial, "Inappropriate ioctl for device"})
             << QStringList{"COM7 (/dev/null): Inappropriate ioctl for device.", "not look like a serial port"}
             << QStringList{"usermod", busy};
     }
