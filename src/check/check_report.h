@@ -22,6 +22,7 @@ struct PortReport
     QString description; // where its name leads
     DeviceInfo info;
     QStringList notTaken; // settings the device did not take
+    bool loopbackWasOn = false; // found sending to itself, and turned back to the line
 };
 
 // What a run prints as it goes, on standard output, and its complaints, on

@@ -60,7 +60,7 @@ void TCheckRun::Start()
         const QStringList missed = NotTaken(options_.line, side.port->GetLine()->Taken());
         for (const QString &setting : missed)
             notTaken << QStringLiteral("%1: %2").arg(side.name, setting);
-        report_->Port({side.name, DescribePort(*side.port), side.info, missed});
+        report_->Port({side.name, DescribePort(*side.port), side.info, missed, side.port->GetLine()->LoopbackWasOn()});
         side.before = ReadCounters(*side.port);
     }
     if (notTaken.isEmpty())

@@ -66,11 +66,11 @@ DCB Raw(DCB line, const LineSettings &wanted)
 {
     line.BaudRate = DWORD(wanted.baud);
     line.ByteSize = BYTE(wanted.dataBits);
-    line.Parity = NOPARITY;
-    line.StopBits = ONESTOPBIT;
+    line.Parity = wanted.parity == Parity::Even ? EVENPARITY : wanted.parity == Parity::Odd ? ODDPARITY : NOPARITY;
+    line.StopBits = wanted.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
     line.fBinary = TRUE;
-    line.fParity = FALSE;
-    line.fOutxCtsFlow = FALSE;
+    line.fParity = wanted.parity != Parity::None;
+    line.fOutxCtsFlow = wanted.flow == Flow::RtsCts;
     line.fOutxDsrFlow = FALSE;
     line.fDtrControl = DTR_CONTROL_ENABLE;
     line.fDsrSensitivity = FALSE;
@@ -79,7 +79,7 @@ DCB Raw(DCB line, const LineSettings &wanted)
     line.fInX = FALSE;
     line.fErrorChar = FALSE;
     line.fNull = FALSE;
-    line.fRtsControl = RTS_CONTROL_ENABLE;
+    line.fRtsControl = wanted.flow == Flow::RtsCts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
     // An error on the line is counted, not made to stop every read and
     // write until someone clears it.
     line.fAbortOnError = FALSE;
@@ -256,6 +256,26 @@ bool TSerialDevice::NodeGone() const
     return line_->listed && !Listed(line_->path) && ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
+bool TSerialDevice::HungUp()
+{
+    // The pending read ends with an error when the device goes; one not yet
+    // re-armed leaves only the line's status to ask, which fails the same.
+    if (line_->handle == INVALID_HANDLE_VALUE)
+        return false;
+    if (!line_->readError && !line_->Status())
+        line_->readError = ::GetLastError();
+    if (!line_->readError)
+        return false;
+    Failed(FailureOf(PortFailure::Read, line_->readError));
+    return true;
+}
+
+bool TSerialDevice::LoopbackWasOn() const
+{
+    // A Windows serial driver offers no loopback of its own to be left on.
+    return false;
+}
+
 qint64 TSerialDevice::Read(char *into, qint64 size)
 {
     if (line_->handle == INVALID_HANDLE_VALUE || size <= 0)
@@ -326,15 +346,22 @@ qint64 TSerialDevice::Unsent()
     return std::max<qint64>(status->cbOutQue, writing ? line_->outgoing.size() : 0);
 }
 
-LineTaken TSerialDevice::Taken()
+LineSettings TSerialDevice::Taken()
 {
     DCB line{};
     line.DCBlength = sizeof(DCB);
     if (line_->handle == INVALID_HANDLE_VALUE || !::GetCommState(line_->handle, &line))
-        return {};
-    const bool flow = line.fOutxCtsFlow || line.fOutxDsrFlow || line.fOutX || line.fInX
-        || line.fRtsControl == RTS_CONTROL_HANDSHAKE || line.fDtrControl == DTR_CONTROL_HANDSHAKE;
-    return {int(line.BaudRate), line.ByteSize, line.Parity != NOPARITY, line.StopBits == TWOSTOPBITS, flow};
+        return {0, 0, Parity::None, 0, Flow::None};
+    // Mark and space parity read as none, and any flow control but RTS/CTS
+    // as none: this program never sets them, and a driver that kept them
+    // is told apart by the rest of the line.
+    const Parity parity = line.Parity == EVENPARITY ? Parity::Even
+        : line.Parity == ODDPARITY                  ? Parity::Odd
+                                                    : Parity::None;
+    const bool rtsCts = line.fOutxCtsFlow && line.fRtsControl == RTS_CONTROL_HANDSHAKE;
+    return {int(line.BaudRate), line.ByteSize, parity, line.StopBits == TWOSTOPBITS ? 2 : 1,
+            rtsCts ? Flow::RtsCts : Flow::None};
+};
 }
 
 // ClearCommError reports each error flag once and clears it, so the flags
