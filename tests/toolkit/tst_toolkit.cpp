@@ -1,4 +1,3 @@
-#include "session_end.h"
 #include "test_main.h"
 #include "toolkit.h"
 
@@ -8,18 +7,11 @@
 #include <QScopeGuard>
 
 #include <climits>
-#include <csignal>
 
 namespace {
 
 // Counts the paints of one label, and remembers the caption each showed and
 // whether it fitted at that moment.
-int outerHandlerRan = 0;
-void OuterHandler(int)
-{
-    ++outerHandlerRan;
-}
-
 class PaintLog : public QObject
 {
 public:
@@ -225,46 +217,6 @@ private slots:
                  qPrintable(QStringLiteral("%1 paints for %2 changes").arg(log.painted.size()).arg(changes)));
         QVERIFY(changes > log.painted.size());
         QVERIFY(log.allFitted);
-    }
-
-    // The first signal that ends the session is heard once, from the event
-    // loop, and then handed back, so the next one does what it did before
-    // (here: a handler of the test's own); one ignored when the program
-    // started (nohup, a background job) stays ignored.
-    void sessionEndIsHeardOnceAndHandedBack_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<bool>("ignoredAtStart");
-        QTest::newRow("TERM") << int(SIGTERM) << false;
-        QTest::newRow("INT") << int(SIGINT) << false;
-        QTest::newRow("HUP") << int(SIGHUP) << false;
-        QTest::newRow("HUP under nohup") << int(SIGHUP) << true;
-        QTest::newRow("INT in a background job") << int(SIGINT) << true;
-    }
-    void sessionEndIsHeardOnceAndHandedBack()
-    {
-        QFETCH(int, signal);
-        QFETCH(bool, ignoredAtStart);
-        struct sigaction before = {};
-        before.sa_handler = ignoredAtStart ? SIG_IGN : OuterHandler;
-        struct sigaction found = {};
-        QCOMPARE(::sigaction(signal, &before, &found), 0);
-        outerHandlerRan = 0;
-        int ended = 0;
-        {
-            const TSessionEnd sessionEnd(nullptr, [&ended] { ++ended; });
-            ::raise(signal);
-            QTest::qWait(20);
-            QCOMPARE(ended, ignoredAtStart ? 0 : 1);
-            QCOMPARE(outerHandlerRan, 0);
-            ::raise(signal);
-            QTest::qWait(20);
-            QCOMPARE(ended, ignoredAtStart ? 0 : 1);
-            QCOMPARE(outerHandlerRan, ignoredAtStart ? 0 : 1);
-        }
-        struct sigaction after = {};
-        QCOMPARE(::sigaction(signal, &found, &after), 0);
-        QVERIFY(after.sa_handler == before.sa_handler);
     }
 };
 
