@@ -85,10 +85,11 @@ void CheckReport::Port(const PortReport &port)
     if (port.info.latencyMs >= 0)
         object.insert(QStringLiteral("latency_timer_ms"), port.info.latencyMs);
     object.insert(QStringLiteral("settings_not_taken"), QJsonArray::fromStringList(port.notTaken));
-    object.insert(QStringLiteral("loopback_was_on"), port.loopbackWasOn);
-    Object(QStringLiteral("port"), object);
     // Said, since the frames of a run before this one may have stayed
     // inside the UART and been taken for a dead cable.
+    if (port.loopbackWasOn)
+        object.insert(QStringLiteral("found_in_loopback"), true);
+    Object(QStringLiteral("port"), object);
     if (port.loopbackWasOn)
         Line({}, QStringLiteral("%1: found in internal loopback, left so by another program; turned off").arg(port.side));
     for (const QString &missed : port.notTaken)

@@ -361,7 +361,6 @@ LineSettings TSerialDevice::Taken()
     const bool rtsCts = line.fOutxCtsFlow && line.fRtsControl == RTS_CONTROL_HANDSHAKE;
     return {int(line.BaudRate), line.ByteSize, parity, line.StopBits == TWOSTOPBITS ? 2 : 1,
             rtsCts ? Flow::RtsCts : Flow::None};
-};
 }
 
 // ClearCommError reports each error flag once and clears it, so the flags
