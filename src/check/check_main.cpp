@@ -1,6 +1,7 @@
 // comloop-check: the window's measurement from a script, for many frames,
 // ending with a summary and an exit status (see --help).
 
+#include "check_line.h"
 #include "check_options.h"
 #include "check_ports.h"
 #include "check_report.h"
@@ -138,7 +139,7 @@ int main(int argc, char **argv)
     }
     CheckReport report(&reports.out, &reports.errors, options.json,
                        TStreamWriter::IsTerminal(TStreamWriter::Standard::Output));
-    report.Head(options.seed);
+    report.Head(options.seed, LineName(options.line), RunPlan(options));
 
     // From here on a Ctrl-C, a TERM or a closed terminal waits for the event
     // loop, which ends the run cleanly; one that comes while the ports open
@@ -160,7 +161,7 @@ int main(int argc, char **argv)
     // Both are tried, so one run names every port that needs fixing.
     RunRecord refused;
     refused.seed = options.seed;
-    refused.framesAsked = options.frames;
+    refused.framesAsked = options.frames * (options.both ? 2 : 1);
     refused.end = RunEnd::SetupFailed;
     for (const Side &side : sides) {
         if (OpenPort(*side.port, side.named, options.line))

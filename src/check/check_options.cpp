@@ -1,10 +1,12 @@
 #include "check_options.h"
 
 #include "check_line.h"
+#include "check_rules.h"
 #include "frame_matcher.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <QtMath>
 
 #include <initializer_list>
 #include <optional>
@@ -51,7 +53,13 @@ same frames again, byte for byte. One frame is awaited at a time: the
 next goes out once the one before has left SLAVE and has come back or its
 timeout (default %7 ms at %10, ten times the %8 ms a frame
 takes on the line) has passed. Nothing else found at MASTER lets a
-frame go sooner.
+frame go sooner. With --both, as many frames then go from MASTER to
+SLAVE, on the same two open ports, the values going on where the first
+direction's ended; every problem and the summary name the direction, a
+direction that carries nothing fails the run, and one verdict covers
+both. --until-ber RATE sends the frames that, all intact, put the bit
+error rate's 95% bound below RATE (each 96 bits compared; 1e-6 takes 31251
+frames), says so first, and ends at the first fault.
 MASTER compares every byte that arrives with what was sent. A frame of
 the right shape (the preamble, the marker, %6 upper-case hex digits)
 marks where frames lie, so one lost or extra byte costs only the frame it
@@ -75,7 +83,8 @@ and then:
   timing    virtual (bytes moved faster than the line allows: a
             pseudo-terminal, an emulated UART, or a rate not applied),
             consistent with the line, or slow (adapter latency, or another
-            rate), from the fastest round trip
+            rate), from the fastest round trip; with --require-wire,
+            anything but consistent is a fault
   bit error rate  every byte that came is compared with the one that
             should have: 96 bits a frame (a stray byte, or a frame that came
             again, counts as at least one wrong bit). With no bit wrong, the
@@ -96,14 +105,17 @@ Beyond the frames, from what only a real port's driver tells:
             loopback: passes, fails, or not available on this device; when
             both pass and the frames across fail, the cable is at fault
 --json writes one JSON object per line instead of the text; the first has
-"schema": 1, each a "type" (run, port, problem, counters, lines,
-isolation, summary), and the summary holds the seed, the counts, rtt_ms,
-bytes_per_s, timing, bits_compared, bit_errors, ber_below_95, each check
+"schema": 2, each a "type" (run, port, problem, counters, lines,
+isolation, summary), and the summary holds the seed, the line ("9600
+8N1"), the mode ("stop and wait"), the counts, rtt_ms, bytes_per_s,
+timing, bits_compared, bit_errors and ber_below_95 of all directions, the
+same for each under "directions" with its "direction", each check
 with its outcome (passed, failed, could not run) and reason, why the run
 ended, verdict (pass, fail, setup, lost, interrupted) and exit, which is
 always the exit status. --junit FILE writes one JUnit test suite,
 comloop-check, with a test case per check asked for (setup, settings,
-isolation, lines, frames, counters, output): a failure for a check that
+isolation, lines, frames, counters, timing, output; with --both, frames
+for each direction, as "frames slave to master"): a failure for a check that
 failed, an error for one that could not run and for a run that did not get
 to its end, so it holds a failure or an error exactly when the exit status
 is not 0. FILE is opened when the run starts, without waiting: a FIFO
@@ -122,7 +134,8 @@ Exit status:
   1  a link fault: a frame went missing or came corrupt, a frame nobody
      awaited or a stray byte came, the slave's line took nothing, a
      setting was not taken, the driver counted an error, a handshake line
-     did not follow, a port failed its loopback, or no frame was checked
+     did not follow, a port failed its loopback, no frame was checked,
+     or (--require-wire) the timing was not consistent with the line
   2  the arguments are wrong, a port could not be opened, standard output
      or error is closed, the output or the JUnit report cannot be opened or
      written (a full disk, /dev/full, a FIFO nobody reads), or a check
@@ -228,7 +241,18 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     const QCommandLineOption flow(QStringLiteral("flow"),
                                   QStringLiteral("Flow control: none, or rtscts for RTS/CTS (default none)."),
                                   QStringLiteral("FLOW"), QStringLiteral("none"));
-    parser.addOptions({frames, timeout, seed, baud, dataBits, parity, stopBits, flow, lines, isolate, json, junit});
+    const QCommandLineOption untilBer(QStringLiteral("until-ber"),
+                                      QStringLiteral("Instead of -n, send as many frames as put the bit error rate's "
+                                                     "95% bound below <RATE> (as 1e-6), ending at the first fault."),
+                                      QStringLiteral("RATE"));
+    const QCommandLineOption both(QStringLiteral("both"),
+                                  QStringLiteral("Test both directions: after the frames from SLAVE to MASTER, as "
+                                                 "many from MASTER to SLAVE."));
+    const QCommandLineOption requireWire(QStringLiteral("require-wire"),
+                                         QStringLiteral("Fail the run unless its timing is consistent with the line "
+                                                        "asked for: a virtual or slow pace is a fault."));
+    parser.addOptions({frames, untilBer, timeout, seed, baud, dataBits, parity, stopBits, flow, both, lines, isolate,
+                       requireWire, json, junit});
     parser.addPositionalArgument(QStringLiteral("MASTER"),
                                  QStringLiteral("The port that receives: a COM number or a device path."));
     parser.addPositionalArgument(QStringLiteral("SLAVE"),
@@ -257,6 +281,17 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (!ok || options.frames < 1)
         return Wrong(QStringLiteral("--frames wants a whole number from 1 up, not \"%1\"")
                          .arg(parser.value(frames)));
+    if (parser.isSet(untilBer)) {
+        if (parser.isSet(frames))
+            return Wrong(QStringLiteral("--frames and --until-ber each set how long a run lasts: give one"));
+        options.untilBer = parser.value(untilBer).toDouble(&ok);
+        if (!ok || !(options.untilBer > 0 && options.untilBer < 1))
+            return Wrong(QStringLiteral("--until-ber wants a rate above 0 and below 1, as 1e-6, not \"%1\"")
+                             .arg(parser.value(untilBer)));
+        options.frames = FramesForBound(options.untilBer, 8 * kFrameBytes);
+    }
+    options.both = parser.isSet(both);
+    options.requireWire = parser.isSet(requireWire);
     LineSettings &line = options.line;
     line.baud = parser.value(baud).toInt(&ok);
     if (!ok || line.baud < 1)
@@ -299,4 +334,19 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (parser.isSet(junit) && options.junit.isEmpty())
         return Wrong(QStringLiteral("--junit wants a file to write"));
     return {CheckRequest::Run, options, {}};
+}
+
+QString RunPlan(const CheckOptions &options)
+{
+    if (options.untilBer <= 0)
+        return {};
+    const qint64 frames = options.frames * (options.both ? 2 : 1);
+    const double seconds = double(frames) * FrameOnLineMs(options.line) / 1000;
+    return QStringLiteral("until the bit error rate's 95% bound is below %1: %2 frames (%3 bits), at least %4 on "
+                          "the line at %5")
+        .arg(options.untilBer, 0, 'g', 3)
+        .arg(frames)
+        .arg(frames * 8 * kFrameBytes)
+        .arg(seconds < 120 ? QStringLiteral("%1 s").arg(qCeil(seconds)) : QStringLiteral("%1 min").arg(qCeil(seconds / 60)))
+        .arg(LineName(options.line));
 }

@@ -17,7 +17,10 @@ struct CheckOptions
     PortName master;
     PortName slave;
     LineSettings line = {}; // for both ports
-    qint64 frames = 100;
+    qint64 frames = 100;  // in each direction
+    double untilBer = 0;  // when above 0: frames enough to put the error rate's bound below it
+    bool both = false;    // the frames go back from MASTER to SLAVE too
+    bool requireWire = false; // a pace the line asked for cannot have is a fault
     int timeoutMs = 0;
     qint64 seed = -1;     // where the run's values start; -1: anywhere, by chance
     bool lines = false;   // test the handshake lines too
@@ -34,6 +37,10 @@ struct CheckRequest
     CheckOptions options;
     QString text; // the help, the version, or what is wrong with the arguments
 };
+
+// What a run whose length follows from a goal (--until-ber) will take, in
+// a line for its head; empty for a run of frames counted out.
+QString RunPlan(const CheckOptions &options);
 
 // `arguments` as QCoreApplication gives them, the program first.
 CheckRequest ParseCheckArguments(const QStringList &arguments);

@@ -62,14 +62,19 @@ void CheckReport::Object(const QString &type, QJsonObject object)
     object.insert(QStringLiteral("type"), type);
     // The first object says which shape the rest come in.
     if (!std::exchange(schemaSent_, true))
-        object.insert(QStringLiteral("schema"), 1);
+        object.insert(QStringLiteral("schema"), 2);
     out_->Write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
 }
 
-void CheckReport::Head(qint64 seed)
+void CheckReport::Head(qint64 seed, const QString &line, const QString &plan)
 {
     Line({}, QStringLiteral("seed %1 (--seed %1 sends these frames again)").arg(seed));
-    Object(QStringLiteral("run"), {{QStringLiteral("seed"), seed}});
+    if (!plan.isEmpty())
+        Line({}, plan);
+    QJsonObject object{{QStringLiteral("seed"), seed}, {QStringLiteral("line"), line}};
+    if (!plan.isEmpty())
+        object.insert(QStringLiteral("plan"), plan);
+    Object(QStringLiteral("run"), object);
 }
 
 void CheckReport::Port(const PortReport &port)

@@ -38,8 +38,9 @@ class CheckReport
 public:
     CheckReport(TStreamWriter *out, TStreamWriter *errors, bool json, bool terminal);
 
-    // The run's own head: where its values start.
-    void Head(qint64 seed);
+    // The run's own head: where its values start, the line, and, where the
+    // run's length follows from a goal, how long it will be.
+    void Head(qint64 seed, const QString &line, const QString &plan);
     void Port(const PortReport &port);
     void Problem(const QString &check, const QString &text);
     void Complaint(const QString &text);

@@ -4,6 +4,7 @@
 #include "check_ports.h"
 #include "check_rules.h"
 #include "frame.h"
+#include "frame_matcher.h"
 #include "run_formats.h"
 #include "serial_port.h"
 
@@ -35,7 +36,7 @@ TCheckRun::TCheckRun(const CheckOptions &options, TCommPort *master, TCommPort *
       report_(report)
 {
     record_.seed = options.seed;
-    record_.framesAsked = options.frames;
+    record_.framesAsked = options.frames * (options.both ? 2 : 1);
     record_.line = {LineName(options.line), FrameOnLineMs(options.line), NominalBytesPerSecond(options.line)};
 }
 
@@ -139,15 +140,49 @@ void TCheckRun::Cross()
                 astray.join(QStringLiteral("; ")));
         }
     }
+    Carry(0);
+}
+
+QString TCheckRun::FramesCheck(int direction) const
+{
+    return options_.both ? QStringLiteral("frames ") + record_.directions[direction].name : QStringLiteral("frames");
+}
+
+// The frames across: from the slave to the master, and with --both back
+// again, each direction's values going on where the one before ended, so
+// that a frame of one is never taken for the other's.
+void TCheckRun::Carry(int direction)
+{
+    const Side &from = sides_[direction == 0 ? 1 : 0];
+    const Side &to = sides_[direction == 0 ? 0 : 1];
+    record_.directions.push_back({QStringLiteral("%1 to %2").arg(from.name, to.name), {}});
     for (Side &side : sides_)
         DropWaiting(*side.port);
-    current_ = new TLinkCheck(sides_[0].port, sides_[1].port, options_.frames, options_.seed, options_.timeoutMs,
-                              report_, QStringLiteral("frames"), {}, this);
-    connect(current_, &TLinkCheck::Finished, this, &TCheckRun::Finish);
+    current_ = new TLinkCheck(to.port, from.port, options_.frames,
+                              (options_.seed + direction * options_.frames) % kFrameValues, options_.timeoutMs, report_,
+                              FramesCheck(direction),
+                              options_.both ? record_.directions[direction].name + QStringLiteral(": ") : QString(),
+                              this);
+    if (options_.untilBer > 0)
+        current_->StopAtFirstFault();
+    connect(current_, &TLinkCheck::Finished, this, [this, direction](TLinkCheck::End end) { Carried(direction, end); });
     if (interrupted_ || lost_)
         current_->Stop(lost_ ? TLinkCheck::End::PortLost : TLinkCheck::End::Interrupted);
     else
         current_->Start();
+}
+
+void TCheckRun::Carried(int direction, TLinkCheck::End end)
+{
+    record_.directions[direction].tally = current_->Tally();
+    Frames(direction, end);
+    current_->deleteLater();
+    current_ = nullptr;
+    const bool goesOn = end == TLinkCheck::End::Done || end == TLinkCheck::End::LineStuck;
+    if (direction == 0 && options_.both && goesOn && !interrupted_ && !lost_)
+        Carry(1);
+    else
+        Finish(end);
 }
 
 void TCheckRun::Counters()
@@ -174,31 +209,55 @@ void TCheckRun::Counters()
     }
 }
 
-void TCheckRun::Frames(TLinkCheck::End end)
+void TCheckRun::Frames(int direction, TLinkCheck::End end)
 {
-    const CheckTally &tally = record_.tally;
-    const QString check = QStringLiteral("frames");
+    const DirectionRun &run = record_.directions[direction];
+    const CheckTally &tally = run.tally;
+    const QString check = FramesCheck(direction);
+    // Where there are two directions, each reason names its own.
+    const QString lead = options_.both ? run.name + QStringLiteral(": ") : QString();
     if (end == TLinkCheck::End::LineStuck)
-        Set(check, CheckResult::Failed, QStringLiteral("the slave's line took nothing"));
+        Set(check, CheckResult::Failed,
+            lead + QStringLiteral("the %1's line took nothing").arg(sides_[direction == 0 ? 1 : 0].name));
     else if (const QString faults = Counted(tally); !faults.isEmpty())
-        Set(check, CheckResult::Failed, QStringLiteral("%1 of %2 frames settled").arg(faults).arg(tally.sent));
+        Set(check, CheckResult::Failed, lead + QStringLiteral("%1 of %2 frames settled").arg(faults).arg(tally.sent));
     else if (end != TLinkCheck::End::Done)
         Set(check, CheckResult::CouldNotRun, EndText(record_));
     else if (!Intact(tally))
-        Set(check, CheckResult::Failed, QStringLiteral("no frame was settled"));
+        Set(check, CheckResult::Failed, lead + QStringLiteral("no frame was settled"));
     else
         Set(check, CheckResult::Passed);
 }
 
+// Asked for (--require-wire), the pace must be one a wire at the line's
+// rate can have: a pseudo-terminal, an emulated UART or a rate not applied
+// is too fast, an adapter's latency or another rate too slow.
+void TCheckRun::Timing()
+{
+    if (!options_.requireWire)
+        return;
+    const TimingReading reading = ReadTiming(record_.Total().roundTripsMs, record_.line.frameOnLineMs);
+    const QString text = TimingText(reading, record_.line.frameOnLineMs, record_.line.name);
+    const QString check = QStringLiteral("timing");
+    if (reading.timing == Timing::Consistent)
+        Set(check, CheckResult::Passed);
+    else if (reading.timing == Timing::Unknown)
+        Set(check, CheckResult::CouldNotRun, QStringLiteral("no frame came back to be timed"));
+    else {
+        const QString reason = text.mid(text.indexOf(QLatin1Char(' ')) + 1);
+        report_->Problem(check, QStringLiteral("--require-wire: ") + reason);
+        Set(check, CheckResult::Failed, reason);
+    }
+}
+
 void TCheckRun::Finish(TLinkCheck::End end)
 {
-    record_.tally = current_->Tally();
     record_.end = end == TLinkCheck::End::PortLost      ? RunEnd::PortLost
                   : abandoned_                          ? RunEnd::OutputFailed
                   : end == TLinkCheck::End::Interrupted ? RunEnd::Interrupted
                                                         : RunEnd::Done;
     Counters();
-    Frames(end);
+    Timing();
     record_.notes = Notes();
     record_.problems = report_->Problems();
     record_.shownProblems = std::min(record_.problems, qint64(CheckReport::kShownProblems));
@@ -210,8 +269,10 @@ void TCheckRun::Finish(TLinkCheck::End end)
 QStringList TCheckRun::Notes() const
 {
     QStringList lines;
-    const CheckResult *frames = record_.Find(QStringLiteral("frames"));
-    const bool framesPass = frames && frames->outcome == CheckResult::Passed;
+    bool framesPass = true;
+    for (int direction = 0; direction < int(record_.directions.size()); ++direction)
+        if (const CheckResult *frames = record_.Find(FramesCheck(direction)); !frames || frames->outcome != CheckResult::Passed)
+            framesPass = false;
     const bool bothPass = isolation_[0] == Isolated::Passes && isolation_[1] == Isolated::Passes;
     if (bothPass && !framesPass)
         lines << QStringLiteral("both ports pass their own loopback, so the fault lies in the cable or its "
@@ -220,7 +281,7 @@ QStringList TCheckRun::Notes() const
         if (isolation_[&side - sides_] == Isolated::Fails)
             lines << QStringLiteral("the %1 port fails on its own: the fault lies in that port or its adapter")
                          .arg(side.name);
-    if (ReadTiming(record_.tally.roundTripsMs, record_.line.frameOnLineMs).timing == Timing::Slow)
+    if (ReadTiming(record_.Total().roundTripsMs, record_.line.frameOnLineMs).timing == Timing::Slow)
         for (const Side &side : sides_)
             if (side.info.latencyMs > 1)
                 lines << QStringLiteral("the %1 adapter holds what it receives for up to %2 ms (its latency "

@@ -48,9 +48,13 @@ private:
     void Isolate(int side);
     void IsolationDone(int side, TLinkCheck::End end);
     void Cross();
+    void Carry(int direction);
+    void Carried(int direction, TLinkCheck::End end);
     void Finish(TLinkCheck::End end);
     void Counters();
-    void Frames(TLinkCheck::End end);
+    void Frames(int direction, TLinkCheck::End end);
+    void Timing();
+    QString FramesCheck(int direction) const;
     QStringList Notes() const;
     void Set(const QString &check, CheckResult::Outcome outcome, const QString &reason = {});
 

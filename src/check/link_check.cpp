@@ -62,6 +62,11 @@ void TLinkCheck::SendNext()
 {
     if (stopped_ || timeout_.isActive())
         return;
+    if (const CheckTally &tally = matcher_.Tally();
+        stopAtFault_ && tally.missing + tally.corrupt + tally.wrong + tally.strayBytes > 0) {
+        Stop(End::Done);
+        return;
+    }
     if (sentFrames_ == frames_) {
         // A frame owed, or one cut short, may still be on its way.
         if (!matcher_.Unsettled())

@@ -31,6 +31,9 @@ public:
     // left out of its tally.
     void Stop(End end);
     const CheckTally &Tally() const { return matcher_.Tally(); }
+    // A run aimed at a bound on the error rate cannot reach it once a frame
+    // has failed: it ends there.
+    void StopAtFirstFault() { stopAtFault_ = true; }
 
 signals:
     void Finished(TLinkCheck::End end);
@@ -59,4 +62,5 @@ private:
     FrameMatcher matcher_;
     qint64 sentFrames_ = 0;
     bool stopped_ = false;
+    bool stopAtFault_ = false;
 };

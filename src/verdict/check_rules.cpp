@@ -1,6 +1,7 @@
 #include "check_rules.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -66,6 +67,13 @@ QString TimingText(const TimingReading &reading, double frameOnLineMs, const QSt
 double BerBelow95(qint64 bits)
 {
     return bits > 0 ? 3.0 / double(bits) : 0;
+}
+
+qint64 FramesForBound(double rate, int bitsPerFrame)
+{
+    // 3 / bits < rate: one bit more than 3 / rate, rounded down.
+    const qint64 bits = qint64(std::floor(3.0 / rate)) + 1;
+    return (bits + bitsPerFrame - 1) / bitsPerFrame;
 }
 
 QString ErrorRateText(qint64 bits, qint64 errors)

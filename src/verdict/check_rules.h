@@ -22,3 +22,6 @@ QString TimingText(const TimingReading &reading, double frameOnLineMs, const QSt
 // at 95 % confidence (the rule of three); 0 when nothing was compared.
 double BerBelow95(qint64 bits);
 QString ErrorRateText(qint64 bits, qint64 errors);
+// The fewest frames of `bitsPerFrame` that, all intact, put that bound
+// below `rate`.
+qint64 FramesForBound(double rate, int bitsPerFrame);

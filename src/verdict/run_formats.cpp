@@ -41,6 +41,32 @@ QString EndName(RunEnd end)
     return QStringLiteral("setup failed");
 }
 
+// A tally's counts as the summary gives them, for the run and for each
+// direction alike.
+QJsonObject CountsObject(const CheckTally &tally, const LineFacts &line)
+{
+    QJsonObject rtt;
+    if (!tally.roundTripsMs.empty()) {
+        rtt.insert(QStringLiteral("median"), Median(tally.roundTripsMs));
+        rtt.insert(QStringLiteral("max"), *std::max_element(tally.roundTripsMs.begin(), tally.roundTripsMs.end()));
+    }
+    return {{QStringLiteral("sent"), tally.sent},
+            {QStringLiteral("received"), tally.received},
+            {QStringLiteral("late"), tally.late},
+            {QStringLiteral("corrupt"), tally.corrupt},
+            {QStringLiteral("wrong"), tally.wrong},
+            {QStringLiteral("missing"), tally.missing},
+            {QStringLiteral("stray_bytes"), tally.strayBytes},
+            {QStringLiteral("rtt_ms"), rtt},
+            {QStringLiteral("bytes_per_s"), tally.seconds > 0 ? double(tally.bytes) / tally.seconds : 0.0},
+            {QStringLiteral("timing"), TimingName(ReadTiming(tally.roundTripsMs, line.frameOnLineMs).timing)},
+            {QStringLiteral("bits_compared"), tally.bitsCompared},
+            {QStringLiteral("bit_errors"), tally.bitErrors},
+            {QStringLiteral("ber_below_95"), tally.bitErrors == 0 && tally.bitsCompared > 0
+                                                 ? QJsonValue(BerBelow95(tally.bitsCompared))
+                                                 : QJsonValue()}};
+}
+
 bool Asked(const CheckResult &check)
 {
     return check.outcome != CheckResult::NotAsked;
@@ -50,18 +76,19 @@ bool Asked(const CheckResult &check)
 
 QString EndText(const RunRecord &record)
 {
+    const qint64 sent = record.Total().sent;
     switch (record.end) {
     case RunEnd::Done:
         break;
     case RunEnd::Interrupted:
-        return QStringLiteral("interrupted after %1 of %2 frames").arg(record.tally.sent).arg(record.framesAsked);
+        return QStringLiteral("interrupted after %1 of %2 frames").arg(sent).arg(record.framesAsked);
     case RunEnd::PortLost:
-        return QStringLiteral("a port was lost after %1 of %2 frames").arg(record.tally.sent).arg(record.framesAsked);
+        return QStringLiteral("a port was lost after %1 of %2 frames").arg(sent).arg(record.framesAsked);
     case RunEnd::SetupFailed:
         return QStringLiteral("the run could not begin");
     case RunEnd::OutputFailed:
         return QStringLiteral("stopped after %1 of %2 frames: its output could not be written")
-            .arg(record.tally.sent)
+            .arg(sent)
             .arg(record.framesAsked);
     }
     return {};
@@ -74,12 +101,17 @@ QStringList SummaryLines(const RunRecord &record, const Verdict &verdict)
         lines << QStringLiteral("verdict: %1 (exit status %2)").arg(verdict.name).arg(verdict.status);
         return lines;
     }
-    const CheckTally &tally = record.tally;
+    const CheckTally tally = record.Total();
     if (record.end != RunEnd::Done)
         lines << EndText(record);
     if (record.problems > record.shownProblems)
         lines << QStringLiteral("%1 more problems not shown").arg(record.problems - record.shownProblems);
-    lines << Summary(tally, record.line.nominalBytesPerSecond).split(QLatin1Char('\n'));
+    // Each direction on lines of its own, led by its name where there are two.
+    for (const DirectionRun &direction : record.directions) {
+        const QString lead = record.directions.size() > 1 ? direction.name + QStringLiteral(": ") : QString();
+        for (const QString &line : Summary(direction.tally, record.line.nominalBytesPerSecond).split(QLatin1Char('\n')))
+            lines << lead + line;
+    }
     lines << TimingText(ReadTiming(tally.roundTripsMs, record.line.frameOnLineMs), record.line.frameOnLineMs,
                         record.line.name);
     lines << ErrorRateText(tally.bitsCompared, tally.bitErrors);
@@ -109,34 +141,22 @@ QJsonObject SummaryObject(const RunRecord &record, const Verdict &verdict)
                         {QStringLiteral("exit"), verdict.status}};
     if (record.end == RunEnd::SetupFailed)
         return summary;
-    const CheckTally &tally = record.tally;
-    QJsonObject rtt;
-    if (!tally.roundTripsMs.empty()) {
-        rtt.insert(QStringLiteral("median"), Median(tally.roundTripsMs));
-        rtt.insert(QStringLiteral("max"), *std::max_element(tally.roundTripsMs.begin(), tally.roundTripsMs.end()));
-    }
-    const QJsonObject counts{
-        {QStringLiteral("frames"), record.framesAsked},
-        {QStringLiteral("sent"), tally.sent},
-        {QStringLiteral("received"), tally.received},
-        {QStringLiteral("late"), tally.late},
-        {QStringLiteral("corrupt"), tally.corrupt},
-        {QStringLiteral("wrong"), tally.wrong},
-        {QStringLiteral("missing"), tally.missing},
-        {QStringLiteral("stray_bytes"), tally.strayBytes},
-        {QStringLiteral("problems"), record.problems},
-        {QStringLiteral("interrupted"), record.end == RunEnd::Interrupted},
-        {QStringLiteral("rtt_ms"), rtt},
-        {QStringLiteral("bytes_per_s"), tally.seconds > 0 ? double(tally.bytes) / tally.seconds : 0.0},
-        {QStringLiteral("timing"), TimingName(ReadTiming(tally.roundTripsMs, record.line.frameOnLineMs).timing)},
-        {QStringLiteral("bits_compared"), tally.bitsCompared},
-        {QStringLiteral("bit_errors"), tally.bitErrors},
-        {QStringLiteral("ber_below_95"), tally.bitErrors == 0 && tally.bitsCompared > 0
-                                             ? QJsonValue(BerBelow95(tally.bitsCompared))
-                                             : QJsonValue()},
-        {QStringLiteral("notes"), QJsonArray::fromStringList(record.notes)}};
+    const QJsonObject counts = CountsObject(record.Total(), record.line);
     for (auto field = counts.begin(); field != counts.end(); ++field)
         summary.insert(field.key(), field.value());
+    QJsonArray directions;
+    for (const DirectionRun &direction : record.directions) {
+        QJsonObject object = CountsObject(direction.tally, record.line);
+        object.insert(QStringLiteral("direction"), direction.name);
+        directions.append(object);
+    }
+    summary.insert(QStringLiteral("directions"), directions);
+    summary.insert(QStringLiteral("frames"), record.framesAsked);
+    summary.insert(QStringLiteral("problems"), record.problems);
+    summary.insert(QStringLiteral("interrupted"), record.end == RunEnd::Interrupted);
+    summary.insert(QStringLiteral("line"), record.line.name);
+    summary.insert(QStringLiteral("mode"), record.mode);
+    summary.insert(QStringLiteral("notes"), QJsonArray::fromStringList(record.notes));
     return summary;
 }
 
@@ -160,7 +180,7 @@ QByteArray JUnitReport(const RunRecord &record, const Verdict &verdict)
     xml.writeAttribute(QStringLiteral("tests"), QString::number(cases.size()));
     xml.writeAttribute(QStringLiteral("failures"), count(CheckResult::Failed));
     xml.writeAttribute(QStringLiteral("errors"), count(CheckResult::CouldNotRun));
-    xml.writeAttribute(QStringLiteral("time"), QString::number(record.tally.seconds, 'f', 3));
+    xml.writeAttribute(QStringLiteral("time"), QString::number(record.Total().seconds, 'f', 3));
     xml.writeStartElement(QStringLiteral("properties"));
     for (const auto &[name, value] : {std::pair{QStringLiteral("verdict"), verdict.name},
                                       std::pair{QStringLiteral("exit"), QString::number(verdict.status)},

@@ -2,21 +2,6 @@
 
 #include <algorithm>
 
-CheckResult &RunRecord::Check(const QString &name)
-{
-    const auto found = std::find_if(checks.begin(), checks.end(), [&](const CheckResult &check) { return check.name == name; });
-    if (found != checks.end())
-        return *found;
-    checks.push_back({name, CheckResult::NotAsked, {}, {}});
-    return checks.back();
-}
-
-const CheckResult *RunRecord::Find(const QString &name) const
-{
-    const auto found = std::find_if(checks.begin(), checks.end(), [&](const CheckResult &check) { return check.name == name; });
-    return found != checks.end() ? &*found : nullptr;
-}
-
 Verdict Judge(const RunRecord &record)
 {
     const auto any = [&record](CheckResult::Outcome outcome) {

@@ -34,14 +34,22 @@ struct LineFacts
     double nominalBytesPerSecond = 0;
 };
 
+// What one direction of the link carried.
+struct DirectionRun
+{
+    QString name; // "slave to master": the port that sent, and the one that received
+    CheckTally tally;
+};
+
 // Everything a run found, and nothing it concluded: every report and the
 // exit status are made from this alone.
 struct RunRecord
 {
     qint64 seed = 0;
-    qint64 framesAsked = 0;
+    qint64 framesAsked = 0; // in all directions together
     LineFacts line;
-    CheckTally tally;
+    QString mode = QStringLiteral("stop and wait");
+    std::vector<DirectionRun> directions; // in the order they ran
     std::vector<CheckResult> checks; // in the order they ran
     QStringList notes;               // what the checks together point at
     RunEnd end = RunEnd::Done;
@@ -51,4 +59,6 @@ struct RunRecord
     // The check named so; added, not asked, when there is none yet.
     CheckResult &Check(const QString &name);
     const CheckResult *Find(const QString &name) const;
+    // Every direction's tally as one.
+    CheckTally Total() const;
 };

@@ -346,6 +346,21 @@ private slots:
         QFETCH(QString, says);
         QVERIFY2(ErrorRateText(bits, errors).contains(says), qPrintable(ErrorRateText(bits, errors)));
     }
+    // --until-ber: frames enough that the bound is below the rate, not at it.
+    void framesForBound_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<qint64>("frames");
+        QTest::newRow("3000 bits would be at 1e-3, not below") << 1e-3 << qint64(32);
+        QTest::newRow("1e-6") << 1e-6 << qint64(31251);
+    }
+    void framesForBound()
+    {
+        QFETCH(double, rate);
+        QFETCH(qint64, frames);
+        QCOMPARE(FramesForBound(rate, 96), frames);
+        QVERIFY(BerBelow95(96 * frames) < rate && BerBelow95(96 * (frames - 1)) >= rate);
+    }
 
     // What comes is matched byte for byte. Steps: "send", "timeout", "#N"
     // frame N's bytes (counted from 1), "#N[a,b)" a slice of them, "#N^k/m"
@@ -531,6 +546,16 @@ private slots:
             << QStringList{"3", "4", "-n", "20"} + slow << LineFault() << "" << 0
             << QStringList{"timing: virtual: bytes moved ", "counters: master: not available on this device",
                            "counters: slave: not available on this device", "verdict: pass (exit status 0)"};
+        // Each direction on its own wire: one cut fails the run by name, and
+        // the other still passes.
+        QTest::newRow("--both, the wire from master to slave cut")
+            << QStringList{"3", "4", "-n", "10", "--both", "-t", "200"} << LineFault() << "one way" << 1
+            << QStringList{"slave to master: sent 10, received 10", "master to slave: frame 1: missing",
+                           "master to slave: sent 10, received 0, late 0, corrupt 0, wrong 0, missing 10"};
+        // A pseudo-terminal moves bytes far faster than 9600 baud allows.
+        QTest::newRow("--require-wire on pseudo-terminals")
+            << QStringList{"3", "4", "-n", "5", "--require-wire"} + slow << LineFault() << "" << 1
+            << QStringList{"--require-wire: virtual", "verdict: fail"};
         QTest::newRow("--lines on pseudo-terminals")
             << QStringList{"3", "4", "-n", "5", "--lines"} + slow << LineFault() << "" << 2
             << QStringList{"lines: not testable", "verdict: setup"};
@@ -570,6 +595,8 @@ private slots:
                                        << QStringList{"give two ports", "--help"};
         QTest::newRow("no frames") << QStringList{"3", "4", "-n", "0"} << LineFault() << "" << 2
                                    << QStringList{"--frames wants a whole number from 1 up"};
+        QTest::newRow("--until-ber with --frames") << QStringList{"3", "4", "-n", "5", "--until-ber", "1e-6"}
+                                                   << LineFault() << "" << 2 << QStringList{"give one"};
         // The line: a pseudo-terminal keeps any rate, even one outside the
         // standard ones, and the stop bits and flow control, and the run is
         // judged by the line asked for; it never takes parity or 7 bits.
@@ -611,6 +638,10 @@ private slots:
             line += byte;
             return fault ? fault(index, byte) : QByteArray(1, byte);
         });
+        // Back from the master to the slave, for --both, unless cut.
+        std::unique_ptr<Bridge> back;
+        if (arguments.contains(QStringLiteral("--both")) && midway != QStringLiteral("one way"))
+            back = std::make_unique<Bridge>(master, slave);
         arguments.replaceInStrings(QStringLiteral("{master}"), master.Device());
         arguments.replaceInStrings(QStringLiteral("{slave}"), slave.Device());
         QTemporaryDir reports;
