@@ -59,3 +59,8 @@ QString RouteHint(const RouteFacts &facts, const QString &home);
 // window waits with its COM numbers fixed (they stay so until it closes), so
 // a fix is either where a number leads, or a new start with other numbers.
 QString FailureHint(const FailureFacts &facts, const QString &home);
+
+// A USB adapter that holds what it receives for up to `latencyMs` before
+// handing it on makes every round trip slow: how to shorten that wait on
+// this system, for the port at `device` on the run's `side`.
+QString LatencyAdvice(const QString &side, const QString &device, int latencyMs);

@@ -5,10 +5,9 @@
 #include "check_rules.h"
 #include "frame.h"
 #include "frame_matcher.h"
+#include "port_advice.h"
 #include "run_formats.h"
 #include "serial_port.h"
-
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -284,11 +283,7 @@ QStringList TCheckRun::Notes() const
     if (ReadTiming(record_.Total().roundTripsMs, record_.line.frameOnLineMs).timing == Timing::Slow)
         for (const Side &side : sides_)
             if (side.info.latencyMs > 1)
-                lines << QStringLiteral("the %1 adapter holds what it receives for up to %2 ms (its latency "
-                                        "timer): echo 1 | sudo tee /sys/class/tty/%3/device/latency_timer")
-                             .arg(side.name)
-                             .arg(side.info.latencyMs)
-                             .arg(QFileInfo(side.port->GetDevice()).fileName());
+                lines << LatencyAdvice(side.name, side.port->GetDevice(), side.info.latencyMs);
     return lines;
 }
 
