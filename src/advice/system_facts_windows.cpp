@@ -24,7 +24,19 @@ bool DevicePresent(const QString &device)
     if (name.isEmpty())
         return QFileInfo::exists(device);
     wchar_t target[MAX_PATH];
-    return ::QueryDosDeviceW(reinterpret_cast<const wchar_t *>(name.utf16()), target, MAX_PATH) != 0;
+    if (::QueryDosDeviceW(reinterpret_cast<const wchar_t *>(name.utf16()), target, MAX_PATH) != 0)
+        return true;
+    // Wine lists no DOS name for a port it maps to a Unix device. Asked for
+    // no access at all, the device answers for itself: an open port (ours
+    // too) refuses, a missing one is not found.
+    const HANDLE probe = ::CreateFileW(reinterpret_cast<const wchar_t *>(device.utf16()), 0,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(probe);
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 // Every serial port's driver enters its COM name in SERIALCOMM while the

@@ -29,7 +29,7 @@ constexpr int kReportMs = 1000;
 
 void Complain(const QString &text)
 {
-    std::fputs(qPrintable(QStringLiteral("comloop-check: %1\n").arg(text)), stderr);
+    std::fputs(QStringLiteral("comloop-check: %1\n").arg(text).toUtf8().constData(), stderr);
 }
 
 // Where the run's reports go, and the one way a run ends: its record
@@ -106,7 +106,7 @@ int main(int argc, char **argv)
     switch (request.kind) {
     case CheckRequest::Help:
     case CheckRequest::Version:
-        std::fputs(qPrintable(request.text), stdout);
+        std::fputs(request.text.toUtf8().constData(), stdout);
         return std::fflush(stdout) == 0 ? 0 : kTroubleStatus;
     case CheckRequest::Wrong:
         Complain(request.text + QStringLiteral("\nTry 'comloop-check --help' for more."));

@@ -52,7 +52,7 @@ void CheckReport::Line(const QString &check, const QString &text)
     if (json_)
         return;
     Clear();
-    out_->Write((text + QLatin1Char('\n')).toLocal8Bit());
+    out_->Write((text + QLatin1Char('\n')).toUtf8());
 }
 
 void CheckReport::Object(const QString &type, QJsonObject object)
@@ -114,7 +114,7 @@ void CheckReport::Problem(const QString &check, const QString &text)
 void CheckReport::Complaint(const QString &text)
 {
     Clear();
-    errors_->Write(QStringLiteral("comloop-check: %1\n").arg(text).toLocal8Bit());
+    errors_->Write(QStringLiteral("comloop-check: %1\n").arg(text).toUtf8());
 }
 
 void CheckReport::Progress(const CheckTally &tally, qint64 frames)
@@ -131,7 +131,7 @@ void CheckReport::Progress(const CheckTally &tally, qint64 frames)
             .arg(tally.corrupt)
             .arg(tally.wrong)
             .arg(tally.missing);
-    out_->Write(text.toLocal8Bit());
+    out_->Write(text.toUtf8());
     shown_ = true;
 }
 

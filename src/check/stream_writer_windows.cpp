@@ -69,6 +69,10 @@ struct TStreamWriter::Shared
 
 TStreamWriter::TStreamWriter(Standard stream, QObject *owner) : TStreamWriter(Descriptor(stream), false, owner)
 {
+    // What is written is UTF-8 everywhere; a console shows it as such only
+    // when told, and otherwise in its own code page, where an arrow is "?".
+    if (IsTerminal(stream))
+        ::SetConsoleOutputCP(CP_UTF8);
 }
 
 TStreamWriter::TStreamWriter(int stream, bool owned, QObject *owner)
