@@ -20,7 +20,8 @@ QString Counted(const CheckTally &tally)
 {
     QStringList parts;
     for (const auto &[count, what] : {std::pair{tally.missing, "missing"}, std::pair{tally.corrupt, "corrupt"},
-                                      std::pair{tally.wrong, "wrong"}, std::pair{tally.strayBytes, "stray bytes"}})
+                                      std::pair{tally.wrong, "wrong"}, std::pair{tally.strayBytes, "stray bytes"},
+                                      std::pair{tally.reordered, "reordered"}})
         if (count > 0)
             parts << QStringLiteral("%1 %2").arg(count).arg(QLatin1String(what));
     return parts.join(QStringLiteral(", "));

@@ -126,6 +126,8 @@ void TLinkCheck::Settled(const std::vector<FrameMatcher::Event> &events)
     for (const FrameMatcher::Event &event : events) {
         const FrameMatcher::Frame &frame = event.frame;
         const QString sent = frame.number > 0 ? QString::fromLatin1(FrameBytes(frame.value)) : QString();
+        if (event.after > 0)
+            Problem(QStringLiteral("frame %1: out of order: came after frame %2").arg(frame.number).arg(event.after));
         switch (event.kind) {
         case FrameMatcher::Kind::Received:
             timeout_.stop();

@@ -123,6 +123,7 @@ QJsonObject SummaryObject(const RunRecord &record, const Verdict &verdict)
         {QStringLiteral("corrupt"), tally.corrupt},
         {QStringLiteral("wrong"), tally.wrong},
         {QStringLiteral("missing"), tally.missing},
+        {QStringLiteral("reordered"), tally.reordered},
         {QStringLiteral("stray_bytes"), tally.strayBytes},
         {QStringLiteral("problems"), record.problems},
         {QStringLiteral("interrupted"), record.end == RunEnd::Interrupted},

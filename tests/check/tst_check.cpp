@@ -186,6 +186,9 @@ private slots:
         CheckTally stray = late;
         stray.strayBytes = 2;
         QTest::newRow("bytes between frames") << stray << "stray bytes 2" << false;
+        CheckTally reordered = late;
+        reordered.reordered = 1;
+        QTest::newRow("a frame out of order") << reordered << "stray bytes 0, reordered 1\n" << false;
         CheckTally missing = late;
         missing.late = 0;
         missing.missing = 1;
@@ -347,10 +350,10 @@ private slots:
         QVERIFY2(ErrorRateText(bits, errors).contains(says), qPrintable(ErrorRateText(bits, errors)));
     }
 
-    // What comes is matched byte for byte. Steps: "send", "timeout", "#N"
-    // frame N's bytes (counted from 1), "#N[a,b)" a slice of them, "#N^k/m"
-    // them with byte k xored with m, "=text" bytes as they are; the run
-    // then finishes.
+    // What comes is matched byte for byte. Steps: "send", "timeout" (of the
+    // oldest frame awaited), "#N" frame N's bytes (counted from 1), "#N[a,b)"
+    // a slice of them, "#N^k/m" them with byte k xored with m, "=text" bytes
+    // as they are; the run then finishes.
     void matching_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -375,6 +378,15 @@ private slots:
         row("the rest of the last read", {"send", "#1", "=Biz"}, "received 1, late 0, corrupt 0, wrong 0, missing 0, stray bytes 3", 3);
         row("the last frame cut short by the line", {"send", "#1[0,11)", "timeout"}, "corrupt 1, wrong 0, missing 0", 8);
         row("a frame cut short by the end of the run", {"send", "#1[0,5)"}, "sent 0, received 0, late 0, corrupt 0", 0);
+        // Many awaited at once, as in a stream: each is told by its value.
+        row("a frame dropped from a stream", {"send", "send", "send", "#1", "#3", "timeout"},
+            "sent 3, received 2, late 0, corrupt 0, wrong 0, missing 1, stray bytes 0\n", 0);
+        row("a frame twice in a stream", {"send", "send", "#1", "#1", "#2"},
+            "sent 2, received 2, late 0, corrupt 0, wrong 1, missing 0, stray bytes 0\n", 1);
+        row("a pair swapped in a stream", {"send", "send", "send", "#2", "#1", "#3"},
+            "sent 3, received 3, late 0, corrupt 0, wrong 0, missing 0, stray bytes 0, reordered 1", 0);
+        row("a byte lost in a stream, the next frame whole", {"send", "send", "#1[0,11)", "#2"},
+            "sent 2, received 1, late 0, corrupt 1, wrong 0, missing 0, stray bytes 0\n", 8);
     }
     void matching()
     {
