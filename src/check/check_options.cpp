@@ -2,6 +2,7 @@
 
 #include "check_line.h"
 #include "frame_matcher.h"
+#include "stream_check.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -14,6 +15,10 @@ namespace {
 
 // The line of a run told nothing else about it: the window's.
 constexpr LineSettings kDefaultLine;
+
+// A year: longer than anyone waits for a run, and far inside the
+// nanoseconds a run's clock counts.
+constexpr double kLongestStreamSeconds = 366.0 * 24 * 3600;
 
 // What the options list cannot say: how ports are named, what is sent, how
 // a frame is judged, and what a script gets back.
@@ -51,7 +56,14 @@ same frames again, byte for byte. One frame is awaited at a time: the
 next goes out once the one before has left SLAVE and has come back or its
 timeout (default %7 ms at %10, ten times the %8 ms a frame
 takes on the line) has passed. Nothing else found at MASTER lets a
-frame go sooner.
+frame go sooner. With --stream SECONDS frames go out instead as fast as
+SLAVE's driver takes them, for that long: it is kept fed with %12 frames'
+worth, no more, and a frame's timeout runs from when the line could have
+carried it and all queued before it. Each frame is still told by its
+value, so a frame that comes after one sent later counts as reordered (a
+fault) besides received or late, the round trip includes the wait in
+SLAVE's queue, and the rate in the summary is what the line carried at
+full speed.
 MASTER compares every byte that arrives with what was sent. A frame of
 the right shape (the preamble, the marker, %6 upper-case hex digits)
 marks where frames lie, so one lost or extra byte costs only the frame it
@@ -67,6 +79,7 @@ and besides them
             turned into another, a frame of an earlier run), or a frame
             that came again
   stray     bytes that belong to no frame
+  reordered received or late, after a frame sent later
 One line is printed per problem, for the first 100; the summary counts
 them all. On a terminal a progress line shows during long runs. The
 summary gives the counts, the round trip (median and maximum) and the byte
@@ -117,10 +130,10 @@ Such a run never passes.
 
 Exit status:
   0  every check asked for passed and the run got to its end: every frame
-     came back intact (late ones included), and nothing came that was not
-     sent
-  1  a link fault: a frame went missing or came corrupt, a frame nobody
-     awaited or a stray byte came, the slave's line took nothing, a
+     came back intact (late ones included) and in order, and nothing came
+     that was not sent
+  1  a link fault: a frame went missing, came corrupt or out of order, a
+     frame nobody awaited or a stray byte came, the slave's line took nothing, a
      setting was not taken, the driver counted an error, a handshake line
      did not follow, a port failed its loopback, or no frame was checked
   2  the arguments are wrong, a port could not be opened, standard output
@@ -141,7 +154,8 @@ Exit status:
         .arg(FrameOnLineMs(kDefaultLine), 0, 'f', 1)
         .arg(NominalBytesPerSecond(kDefaultLine), 0, 'f', 0)
         .arg(LineName(kDefaultLine))
-        .arg(kLeastTimeoutMs);
+        .arg(kLeastTimeoutMs)
+        .arg(kStreamQueuedFrames);
 }
 
 std::optional<PortName> ParsePort(const QString &argument)
@@ -193,6 +207,10 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
                                          .arg(DefaultTimeoutMs(kDefaultLine))
                                          .arg(LineName(kDefaultLine)),
                                      QStringLiteral("MS"));
+    const QCommandLineOption stream(QStringLiteral("stream"),
+                                    QStringLiteral("Send frames at full speed for <SECONDS>, many on their way at "
+                                                   "once, instead of one at a time."),
+                                    QStringLiteral("SECONDS"));
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Start the frames' values at <N> (0 to %1) instead of a point "
                                                  "picked by chance, to repeat a run byte for byte.")
@@ -228,7 +246,8 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     const QCommandLineOption flow(QStringLiteral("flow"),
                                   QStringLiteral("Flow control: none, or rtscts for RTS/CTS (default none)."),
                                   QStringLiteral("FLOW"), QStringLiteral("none"));
-    parser.addOptions({frames, timeout, seed, baud, dataBits, parity, stopBits, flow, lines, isolate, json, junit});
+    parser.addOptions(
+        {frames, stream, timeout, seed, baud, dataBits, parity, stopBits, flow, lines, isolate, json, junit});
     parser.addPositionalArgument(QStringLiteral("MASTER"),
                                  QStringLiteral("The port that receives: a COM number or a device path."));
     parser.addPositionalArgument(QStringLiteral("SLAVE"),
@@ -257,6 +276,16 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (!ok || options.frames < 1)
         return Wrong(QStringLiteral("--frames wants a whole number from 1 up, not \"%1\"")
                          .arg(parser.value(frames)));
+    if (parser.isSet(stream)) {
+        if (parser.isSet(frames))
+            return Wrong(QStringLiteral("--stream and --frames each set how long a run lasts: give one"));
+        options.streamSeconds = parser.value(stream).toDouble(&ok);
+        if (!ok || !(options.streamSeconds > 0) || options.streamSeconds > kLongestStreamSeconds)
+            return Wrong(QStringLiteral("--stream wants seconds, more than 0 and up to %1, not \"%2\"")
+                             .arg(kLongestStreamSeconds, 0, 'f', 0)
+                             .arg(parser.value(stream)));
+        options.frames = 0;
+    }
     LineSettings &line = options.line;
     line.baud = parser.value(baud).toInt(&ok);
     if (!ok || line.baud < 1)

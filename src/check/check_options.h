@@ -17,7 +17,8 @@ struct CheckOptions
     PortName master;
     PortName slave;
     LineSettings line = {}; // for both ports
-    qint64 frames = 100;
+    qint64 frames = 100; // 0 with a stream, which plans none
+    double streamSeconds = 0; // frames at full speed for this long, instead of `frames` one at a time
     int timeoutMs = 0;
     qint64 seed = -1;     // where the run's values start; -1: anywhere, by chance
     bool lines = false;   // test the handshake lines too

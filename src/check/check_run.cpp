@@ -6,6 +6,7 @@
 #include "frame.h"
 #include "run_formats.h"
 #include "serial_port.h"
+#include "stream_check.h"
 
 #include <QFileInfo>
 
@@ -142,8 +143,12 @@ void TCheckRun::Cross()
     }
     for (Side &side : sides_)
         DropWaiting(*side.port);
-    current_ = new TLinkCheck(sides_[0].port, sides_[1].port, options_.frames, options_.seed, options_.timeoutMs,
-                              report_, QStringLiteral("frames"), {}, this);
+    if (options_.streamSeconds > 0)
+        current_ = new TStreamCheck(sides_[0].port, sides_[1].port, options_.streamSeconds, ByteMs(options_.line),
+                                    options_.seed, options_.timeoutMs, report_, QStringLiteral("frames"), this);
+    else
+        current_ = new TLinkCheck(sides_[0].port, sides_[1].port, options_.frames, options_.seed,
+                                  options_.timeoutMs, report_, QStringLiteral("frames"), {}, this);
     connect(current_, &TLinkCheck::Finished, this, &TCheckRun::Finish);
     if (interrupted_ || lost_)
         current_->Stop(lost_ ? TLinkCheck::End::PortLost : TLinkCheck::End::Interrupted);

@@ -46,6 +46,14 @@ bool Asked(const CheckResult &check)
     return check.outcome != CheckResult::NotAsked;
 }
 
+// How far a run got: of the frames planned, or of a stream, which plans none.
+QString FramesSettled(const RunRecord &record)
+{
+    if (record.framesAsked == 0)
+        return QStringLiteral("%1 frames").arg(record.tally.sent);
+    return QStringLiteral("%1 of %2 frames").arg(record.tally.sent).arg(record.framesAsked);
+}
+
 } // namespace
 
 QString EndText(const RunRecord &record)
@@ -54,15 +62,13 @@ QString EndText(const RunRecord &record)
     case RunEnd::Done:
         break;
     case RunEnd::Interrupted:
-        return QStringLiteral("interrupted after %1 of %2 frames").arg(record.tally.sent).arg(record.framesAsked);
+        return QStringLiteral("interrupted after %1").arg(FramesSettled(record));
     case RunEnd::PortLost:
-        return QStringLiteral("a port was lost after %1 of %2 frames").arg(record.tally.sent).arg(record.framesAsked);
+        return QStringLiteral("a port was lost after %1").arg(FramesSettled(record));
     case RunEnd::SetupFailed:
         return QStringLiteral("the run could not begin");
     case RunEnd::OutputFailed:
-        return QStringLiteral("stopped after %1 of %2 frames: its output could not be written")
-            .arg(record.tally.sent)
-            .arg(record.framesAsked);
+        return QStringLiteral("stopped after %1: its output could not be written").arg(FramesSettled(record));
     }
     return {};
 }

@@ -39,7 +39,7 @@ struct LineFacts
 struct RunRecord
 {
     qint64 seed = 0;
-    qint64 framesAsked = 0;
+    qint64 framesAsked = 0; // 0: a stream, which lasts a time instead
     LineFacts line;
     CheckTally tally;
     std::vector<CheckResult> checks; // in the order they ran

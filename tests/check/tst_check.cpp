@@ -502,6 +502,12 @@ private slots:
         QTest::newRow("a frame echoed twice")
             << QStringList{"3", "4", "-n", "20"} + slow << EchoedTwice(5) << "" << 1
             << QStringList{"sent 20, received 20, late 0, corrupt 0, wrong 1, missing 0", "frame 6: came again"};
+        // Many frames on their way at once, each still told by its value: a
+        // lost byte costs only its own frame, however close the next.
+        QTest::newRow("a stream through a relay that drops bytes")
+            << QStringList{"3", "4", "--stream", "1", "--seed", "0"} << Faulty(9, 3, 10, Lost) << "" << 1
+            << QStringList{"frame 4: corrupt: sent Bizzard?1E93, got Bizzard?193 (",
+                           "wrong 0, missing 0, stray bytes 0\n", "B/s against the line's nominal 960 B/s"};
         const QStringList endless = QStringList{"3", "4", "-n", "100000000"} + slow;
         // Never a pass: the run did not get to its end.
         QTest::newRow("Ctrl-C") << endless << LineFault() << "Ctrl-C" << 4
@@ -582,6 +588,9 @@ private slots:
                                        << QStringList{"give two ports", "--help"};
         QTest::newRow("no frames") << QStringList{"3", "4", "-n", "0"} << LineFault() << "" << 2
                                    << QStringList{"--frames wants a whole number from 1 up"};
+        QTest::newRow("a stream and a count of frames")
+            << QStringList{"3", "4", "--stream", "2", "-n", "5"} << LineFault() << "" << 2
+            << QStringList{"--stream and --frames each set how long"};
         // The line: a pseudo-terminal keeps any rate, even one outside the
         // standard ones, and the stop bits and flow control, and the run is
         // judged by the line asked for; it never takes parity or 7 bits.
