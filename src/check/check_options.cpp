@@ -3,6 +3,7 @@
 #include "check_line.h"
 #include "check_rules.h"
 #include "frame_matcher.h"
+#include "stream_check.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -16,6 +17,10 @@ namespace {
 
 // The line of a run told nothing else about it: the window's.
 constexpr LineSettings kDefaultLine;
+
+// A year: longer than anyone waits for a run, and far inside the
+// nanoseconds a run's clock counts.
+constexpr double kLongestStreamSeconds = 366.0 * 24 * 3600;
 
 // What the options list cannot say: how ports are named, what is sent, how
 // a frame is judged, and what a script gets back.
@@ -60,6 +65,14 @@ direction that carries nothing fails the run, and one verdict covers
 both. --until-ber RATE sends the frames that, all intact, put the bit
 error rate's 95% bound below RATE (each 96 bits compared; 1e-6 takes 31251
 frames), says so first, and ends at the first fault.
+With --stream SECONDS frames go out instead as fast as
+SLAVE's driver takes them, for that long: it is kept fed with %12 frames'
+worth, no more, and a frame's timeout runs from when the line could have
+carried it and all queued before it. Each frame is still told by its
+value, so a frame that comes after one sent later counts as reordered (a
+fault) besides received or late, the round trip includes the wait in
+SLAVE's queue, and the rate in the summary is what the line carried at
+full speed.
 MASTER compares every byte that arrives with what was sent. A frame of
 the right shape (the preamble, the marker, %6 upper-case hex digits)
 marks where frames lie, so one lost or extra byte costs only the frame it
@@ -75,6 +88,7 @@ and besides them
             turned into another, a frame of an earlier run), or a frame
             that came again
   stray     bytes that belong to no frame
+  reordered received or late, after a frame sent later
 One line is printed per problem, for the first 100; the summary counts
 them all. On a terminal a progress line shows during long runs. The
 summary gives the counts, the round trip (median and maximum) and the byte
@@ -129,10 +143,10 @@ Such a run never passes.
 
 Exit status:
   0  every check asked for passed and the run got to its end: every frame
-     came back intact (late ones included), and nothing came that was not
-     sent
-  1  a link fault: a frame went missing or came corrupt, a frame nobody
-     awaited or a stray byte came, the slave's line took nothing, a
+     came back intact (late ones included) and in order, and nothing came
+     that was not sent
+  1  a link fault: a frame went missing, came corrupt or out of order, a
+     frame nobody awaited or a stray byte came, the slave's line took nothing, a
      setting was not taken, the driver counted an error, a handshake line
      did not follow, a port failed its loopback, no frame was checked,
      or (--require-wire) the timing was not consistent with the line
@@ -154,7 +168,8 @@ Exit status:
         .arg(FrameOnLineMs(kDefaultLine), 0, 'f', 1)
         .arg(NominalBytesPerSecond(kDefaultLine), 0, 'f', 0)
         .arg(LineName(kDefaultLine))
-        .arg(kLeastTimeoutMs);
+        .arg(kLeastTimeoutMs)
+        .arg(kStreamQueuedFrames);
 }
 
 std::optional<PortName> ParsePort(const QString &argument)
@@ -206,6 +221,10 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
                                          .arg(DefaultTimeoutMs(kDefaultLine))
                                          .arg(LineName(kDefaultLine)),
                                      QStringLiteral("MS"));
+    const QCommandLineOption stream(QStringLiteral("stream"),
+                                    QStringLiteral("Send frames at full speed for <SECONDS>, many on their way at "
+                                                   "once, instead of one at a time."),
+                                    QStringLiteral("SECONDS"));
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Start the frames' values at <N> (0 to %1) instead of a point "
                                                  "picked by chance, to repeat a run byte for byte.")
@@ -251,8 +270,8 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     const QCommandLineOption requireWire(QStringLiteral("require-wire"),
                                          QStringLiteral("Fail the run unless its timing is consistent with the line "
                                                         "asked for: a virtual or slow pace is a fault."));
-    parser.addOptions({frames, untilBer, timeout, seed, baud, dataBits, parity, stopBits, flow, both, lines, isolate,
-                       requireWire, json, junit});
+    parser.addOptions({frames, stream, untilBer, timeout, seed, baud, dataBits, parity, stopBits, flow, both, lines,
+                       isolate, requireWire, json, junit});
     parser.addPositionalArgument(QStringLiteral("MASTER"),
                                  QStringLiteral("The port that receives: a COM number or a device path."));
     parser.addPositionalArgument(QStringLiteral("SLAVE"),
@@ -281,9 +300,17 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (!ok || options.frames < 1)
         return Wrong(QStringLiteral("--frames wants a whole number from 1 up, not \"%1\"")
                          .arg(parser.value(frames)));
+    if (int(parser.isSet(frames)) + int(parser.isSet(stream)) + int(parser.isSet(untilBer)) > 1)
+        return Wrong(QStringLiteral("--frames, --stream and --until-ber each set how long a run lasts: give one"));
+    if (parser.isSet(stream)) {
+        options.streamSeconds = parser.value(stream).toDouble(&ok);
+        if (!ok || !(options.streamSeconds > 0) || options.streamSeconds > kLongestStreamSeconds)
+            return Wrong(QStringLiteral("--stream wants seconds, more than 0 and up to %1, not \"%2\"")
+                             .arg(kLongestStreamSeconds, 0, 'f', 0)
+                             .arg(parser.value(stream)));
+        options.frames = 0;
+    }
     if (parser.isSet(untilBer)) {
-        if (parser.isSet(frames))
-            return Wrong(QStringLiteral("--frames and --until-ber each set how long a run lasts: give one"));
         options.untilBer = parser.value(untilBer).toDouble(&ok);
         if (!ok || !(options.untilBer > 0 && options.untilBer < 1))
             return Wrong(QStringLiteral("--until-ber wants a rate above 0 and below 1, as 1e-6, not \"%1\"")

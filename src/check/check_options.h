@@ -17,7 +17,8 @@ struct CheckOptions
     PortName master;
     PortName slave;
     LineSettings line = {}; // for both ports
-    qint64 frames = 100;  // in each direction
+    qint64 frames = 100;  // in each direction; 0 with a stream, which plans none
+    double streamSeconds = 0; // frames at full speed for this long, instead of `frames` one at a time
     double untilBer = 0;  // when above 0: frames enough to put the error rate's bound below it
     bool both = false;    // the frames go back from MASTER to SLAVE too
     bool requireWire = false; // a pace the line asked for cannot have is a fault

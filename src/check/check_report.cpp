@@ -123,9 +123,9 @@ void CheckReport::Progress(const CheckTally &tally, qint64 frames)
         return;
     nextMs_ = clock_.elapsed() + kProgressEveryMs;
     const QString text =
-        QStringLiteral("\rframe %1 of %2: %3 received, %4 late, %5 corrupt, %6 wrong, %7 missing\x1b[K")
+        QStringLiteral("\rframe %1%2: %3 received, %4 late, %5 corrupt, %6 wrong, %7 missing\x1b[K")
             .arg(tally.sent)
-            .arg(frames)
+            .arg(frames > 0 ? QStringLiteral(" of %1").arg(frames) : QString())
             .arg(tally.received)
             .arg(tally.late)
             .arg(tally.corrupt)

@@ -44,6 +44,7 @@ public:
     void Port(const PortReport &port);
     void Problem(const QString &check, const QString &text);
     void Complaint(const QString &text);
+    // `frames` planned; 0 for a run that lasts a time instead.
     void Progress(const CheckTally &tally, qint64 frames);
     void Counters(const QString &side, const std::optional<LineCounters> &change);
     void Handshake(const std::optional<std::vector<HandshakePair>> &pairs);

@@ -8,6 +8,7 @@
 #include "port_advice.h"
 #include "run_formats.h"
 #include "serial_port.h"
+#include "stream_check.h"
 
 #include <algorithm>
 
@@ -20,7 +21,8 @@ QString Counted(const CheckTally &tally)
 {
     QStringList parts;
     for (const auto &[count, what] : {std::pair{tally.missing, "missing"}, std::pair{tally.corrupt, "corrupt"},
-                                      std::pair{tally.wrong, "wrong"}, std::pair{tally.strayBytes, "stray bytes"}})
+                                      std::pair{tally.wrong, "wrong"}, std::pair{tally.strayBytes, "stray bytes"},
+                                      std::pair{tally.reordered, "reordered"}})
         if (count > 0)
             parts << QStringLiteral("%1 %2").arg(count).arg(QLatin1String(what));
     return parts.join(QStringLiteral(", "));
@@ -157,11 +159,17 @@ void TCheckRun::Carry(int direction)
     record_.directions.push_back({QStringLiteral("%1 to %2").arg(from.name, to.name), {}});
     for (Side &side : sides_)
         DropWaiting(*side.port);
-    current_ = new TLinkCheck(to.port, from.port, options_.frames,
-                              (options_.seed + direction * options_.frames) % kFrameValues, options_.timeoutMs, report_,
-                              FramesCheck(direction),
-                              options_.both ? record_.directions[direction].name + QStringLiteral(": ") : QString(),
-                              this);
+    // A stream plans no count of frames: the way back starts half a round
+    // of values on.
+    const qint64 firstValue = (options_.seed + direction * (options_.frames > 0 ? options_.frames : kFrameValues / 2))
+        % kFrameValues;
+    const QString label = options_.both ? record_.directions[direction].name + QStringLiteral(": ") : QString();
+    if (options_.streamSeconds > 0)
+        current_ = new TStreamCheck(to.port, from.port, options_.streamSeconds, ByteMs(options_.line), firstValue,
+                                    options_.timeoutMs, report_, FramesCheck(direction), label, this);
+    else
+        current_ = new TLinkCheck(to.port, from.port, options_.frames, firstValue, options_.timeoutMs, report_,
+                                  FramesCheck(direction), label, this);
     if (options_.untilBer > 0)
         current_->StopAtFirstFault();
     connect(current_, &TLinkCheck::Finished, this, [this, direction](TLinkCheck::End end) { Carried(direction, end); });

@@ -78,17 +78,7 @@ void TLinkCheck::SendNext()
     // The frame before may still wait in the driver, if its timeout came
     // before it was even on the line: never more than one frame queued.
     if (const std::uint32_t waiting = slave_->GetOutBuffUsed(); waiting > 0) {
-        if (!draining_.isValid())
-            draining_.start();
-        const qint64 limit = std::max<qint64>(qint64(kStuckTimeouts) * timeoutMs_, kStuckAtLeastMs);
-        if (draining_.elapsed() < limit) {
-            drained_.start();
-            return;
-        }
-        Problem(QStringLiteral("the slave's line took nothing for %1 ms: %2 bytes still wait to go out")
-                    .arg(draining_.elapsed())
-                    .arg(waiting));
-        Stop(End::LineStuck);
+        Waits(waiting);
         return;
     }
     if (!slave_->GetOpen())
@@ -97,6 +87,22 @@ void TLinkCheck::SendNext()
     PutFrame(*slave_, matcher_.Send(Now()).value);
     ++sentFrames_;
     timeout_.start(timeoutMs_);
+}
+
+bool TLinkCheck::Waits(std::uint32_t waiting)
+{
+    if (!draining_.isValid())
+        draining_.start();
+    const qint64 limit = std::max<qint64>(qint64(kStuckTimeouts) * timeoutMs_, kStuckAtLeastMs);
+    if (draining_.elapsed() < limit) {
+        drained_.start();
+        return true;
+    }
+    Problem(QStringLiteral("the slave's line took nothing for %1 ms: %2 bytes still wait to go out")
+                .arg(draining_.elapsed())
+                .arg(waiting));
+    Stop(End::LineStuck);
+    return false;
 }
 
 QByteArray TLinkCheck::Take()
@@ -117,12 +123,17 @@ void TLinkCheck::Arrived()
 
 void TLinkCheck::TimedOut()
 {
+    Expire();
+    report_->Progress(matcher_.Tally(), frames_);
+    SendNext();
+}
+
+void TLinkCheck::Expire()
+{
     const FrameMatcher::Frame frame = matcher_.Awaited();
     Settled(matcher_.TimedOut(Now()));
     if (matcher_.Owes(frame.number))
         Problem(QStringLiteral("frame %1: missing: nothing came back within %2 ms").arg(frame.number).arg(timeoutMs_));
-    report_->Progress(matcher_.Tally(), frames_);
-    SendNext();
 }
 
 void TLinkCheck::Settled(const std::vector<FrameMatcher::Event> &events)
@@ -131,6 +142,8 @@ void TLinkCheck::Settled(const std::vector<FrameMatcher::Event> &events)
     for (const FrameMatcher::Event &event : events) {
         const FrameMatcher::Frame &frame = event.frame;
         const QString sent = frame.number > 0 ? QString::fromLatin1(FrameBytes(frame.value)) : QString();
+        if (event.after > 0)
+            Problem(QStringLiteral("frame %1: out of order: came after frame %2").arg(frame.number).arg(event.after));
         switch (event.kind) {
         case FrameMatcher::Kind::Received:
             timeout_.stop();

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <cstdint>
+
 class CheckReport;
 class TCommPort;
 
@@ -15,7 +17,8 @@ class TCommPort;
 // timeout passed. Nothing else found at the master, noise included, ever
 // lets a frame go sooner, so the run never sends faster than the line
 // carries. Every byte that comes is matched as FrameMatcher says; none is
-// dropped, not even after a timeout or at the end.
+// dropped, not even after a timeout or at the end. How frames are paced is
+// its SendNext and TimedOut: a stream paces them its own way.
 class TLinkCheck : public QObject
 {
     Q_OBJECT
@@ -27,8 +30,8 @@ public:
                CheckReport *report, const QString &check, const QString &label, QObject *owner);
 
     void Start();
-    // Ends the run: what came is matched, and the frame awaited, if any, is
-    // left out of its tally.
+    // Ends the run: what came is matched, and the frames awaited, if any,
+    // are left out of its tally.
     void Stop(End end);
     const CheckTally &Tally() const { return matcher_.Tally(); }
     // A run aimed at a bound on the error rate cannot reach it once a frame
@@ -38,11 +41,18 @@ public:
 signals:
     void Finished(TLinkCheck::End end);
 
-private:
-    void SendNext();
-    QByteArray Take();
-    void Arrived();
-    void TimedOut();
+protected:
+    // Sends what is due, or ends the run once all is settled.
+    virtual void SendNext();
+    // timeout_ fired.
+    virtual void TimedOut();
+    // The oldest frame awaited is given up on, and said missing unless its
+    // bytes are here.
+    void Expire();
+    // The slave's port still holds `waiting` bytes: true while that is a
+    // wait (SendNext is called again soon), false once the line is called
+    // stuck and the run ended.
+    bool Waits(std::uint32_t waiting);
     void Settled(const std::vector<FrameMatcher::Event> &events);
     void Problem(const QString &text);
     qint64 Now() const { return clock_.nsecsElapsed(); }
@@ -60,7 +70,12 @@ private:
     QElapsedTimer clock_;
     QElapsedTimer draining_; // since the next frame was due
     FrameMatcher matcher_;
-    qint64 sentFrames_ = 0;
     bool stopped_ = false;
     bool stopAtFault_ = false;
+
+private:
+    QByteArray Take();
+    void Arrived();
+
+    qint64 sentFrames_ = 0;
 };

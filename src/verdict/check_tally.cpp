@@ -42,7 +42,9 @@ double Median(std::vector<double> values)
 
 QString Summary(const CheckTally &tally, double bytesPerSecond)
 {
-    return QStringLiteral("sent %1, received %2, late %3, corrupt %4, wrong %5, missing %6, stray bytes %7\n%8\n%9")
+    // Said only where it was seen: a summary of frames in order reads as it always did.
+    const QString reordered = tally.reordered > 0 ? QStringLiteral(", reordered %1").arg(tally.reordered) : QString();
+    return QStringLiteral("sent %1, received %2, late %3, corrupt %4, wrong %5, missing %6, stray bytes %7%8\n%9\n%10")
         .arg(tally.sent)
         .arg(tally.received)
         .arg(tally.late)
@@ -50,10 +52,11 @@ QString Summary(const CheckTally &tally, double bytesPerSecond)
         .arg(tally.wrong)
         .arg(tally.missing)
         .arg(tally.strayBytes)
-        .arg(RoundTrip(tally.roundTripsMs), Rate(tally, bytesPerSecond));
+        .arg(reordered, RoundTrip(tally.roundTripsMs), Rate(tally, bytesPerSecond));
 }
 
 bool Intact(const CheckTally &tally)
 {
-    return tally.sent > 0 && tally.received + tally.late == tally.sent && tally.wrong == 0 && tally.strayBytes == 0;
+    return tally.sent > 0 && tally.received + tally.late == tally.sent && tally.wrong == 0 && tally.strayBytes == 0
+           && tally.reordered == 0;
 }

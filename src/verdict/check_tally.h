@@ -7,6 +7,7 @@
 // What a run has settled so far, and how it reads at the end. Every frame
 // settled is received, late, corrupt or missing; wrong counts the frames
 // found that nobody awaited, and stray the bytes that belong to no frame.
+// Reordered frames are among those received or late.
 struct CheckTally
 {
     qint64 sent = 0;     // frames settled: received, late, corrupt or missing
@@ -15,6 +16,7 @@ struct CheckTally
     qint64 corrupt = 0;  // came back with a byte wrong, or cut short
     qint64 missing = 0;  // has not come back
     qint64 wrong = 0;    // frames found that nobody awaited
+    qint64 reordered = 0; // received or late, after a frame sent later than it
     qint64 strayBytes = 0;
     qint64 bitsCompared = 0; // of every byte that came, against what should have
     qint64 bitErrors = 0;
@@ -29,6 +31,8 @@ double Median(std::vector<double> values);
 // The summary's lines: counts, round trip, and the rate on the line against
 // its nominal `bytesPerSecond`.
 QString Summary(const CheckTally &tally, double bytesPerSecond);
-// Frames were settled and every one came back intact (late included), and
-// nothing came that was not sent: a run that settled nothing proved nothing.
+// Frames were settled and every one came back intact (late included) and
+// in order, and nothing came that was not sent: a run that settled nothing
+// proved nothing. A serial line never reorders bytes: one that seems to
+// has lost or held some.
 bool Intact(const CheckTally &tally);

@@ -2,6 +2,7 @@
 
 #include "frame.h"
 
+#include <algorithm>
 #include <bit>
 #include <string_view>
 #include <utility>
@@ -69,11 +70,17 @@ FrameMatcher::Frame FrameMatcher::Send(qint64 ns)
     ++next_;
     // A frame a whole round of values older carries this value too; it can
     // no longer be told from this one, and stays missing.
-    if (const auto older = sent_.find(frame.value); older != sent_.end())
+    if (const auto older = sent_.find(frame.value); older != sent_.end()) {
+        if (Awaits(older->second)) {
+            ++tally_.sent;
+            ++tally_.missing;
+            inFlight_.erase(older->second);
+        }
         owed_.erase(older->second);
+    }
     settled_.erase(frame.value);
     sent_[frame.value] = frame.number;
-    awaited_ = frame;
+    inFlight_[frame.number] = frame;
     newest_ = frame;
     return frame;
 }
@@ -87,14 +94,15 @@ std::vector<FrameMatcher::Event> FrameMatcher::Arrived(const QByteArray &bytes, 
 std::vector<FrameMatcher::Event> FrameMatcher::TimedOut(qint64 ns)
 {
     std::vector<Event> events;
-    const Frame frame = std::exchange(awaited_, {});
-    if (frame.number < 0)
+    if (inFlight_.empty())
         return events;
+    const Frame frame = inFlight_.begin()->second;
+    inFlight_.erase(inFlight_.begin());
     ++tally_.sent;
     ++tally_.missing;
     owed_[frame.number] = frame;
-    // Twelve bytes came while it was awaited and none of them is a frame:
-    // they were this one.
+    // Twelve bytes came while it was the oldest awaited and none of them is
+    // a frame: they were this one.
     if (pending_.size() >= kFrameBytes && NextShaped(0) < 0) {
         Corrupt(events, frame, pending_.left(kFrameBytes));
         pending_.remove(0, kFrameBytes);
@@ -134,9 +142,13 @@ std::vector<FrameMatcher::Event> FrameMatcher::Settle(qint64 ns, bool final)
             const QByteArray got = pending_.mid(at, kFrameBytes);
             if (at > 0) {
                 // Cut short or garbled before a whole frame: the remains of
-                // a frame sent before that one.
+                // a frame sent before that one. A frame nobody sent stands
+                // in for the oldest awaited.
                 const auto number = sent_.find(DecodeHex4(got.constData() + kPreambleAndMarker.size()));
-                Debris(events, pending_.left(at), number != sent_.end() ? number->second : newest_.number + 1);
+                const qint64 before = number != sent_.end() ? number->second
+                                      : inFlight_.empty()   ? newest_.number + 1
+                                                            : inFlight_.begin()->first;
+                Debris(events, pending_.left(at), before);
             }
             pending_.remove(0, at + kFrameBytes);
             Match(events, got, ns);
@@ -145,7 +157,7 @@ std::vector<FrameMatcher::Event> FrameMatcher::Settle(qint64 ns, bool final)
         if (final) {
             // A frame still awaited was cut short by the end of the run, not
             // by the line: what came of it is left out with it.
-            if (awaited_.number < 0)
+            if (inFlight_.empty())
                 Debris(events, pending_, newest_.number + 1);
             pending_.clear();
             break;
@@ -163,27 +175,28 @@ std::vector<FrameMatcher::Event> FrameMatcher::Settle(qint64 ns, bool final)
 void FrameMatcher::Match(std::vector<Event> &events, const QByteArray &got, qint64 ns)
 {
     const std::int32_t value = DecodeHex4(got.constData() + kPreambleAndMarker.size());
-    if (awaited_.number > 0 && value == awaited_.value) {
-        const Frame frame = std::exchange(awaited_, {});
-        const double ms = double(ns - frame.sentNs) / 1e6;
-        ++tally_.sent;
-        ++tally_.received;
-        tally_.bitsCompared += 8 * kFrameBytes;
-        tally_.roundTripsMs.push_back(ms);
-        settled_[value] = frame;
-        events.push_back({Kind::Received, frame, got, ms, 0});
-        return;
-    }
     const auto number = sent_.find(value);
     if (number != sent_.end()) {
+        if (const auto awaited = inFlight_.find(number->second); awaited != inFlight_.end()) {
+            const Frame frame = awaited->second;
+            inFlight_.erase(awaited);
+            const double ms = double(ns - frame.sentNs) / 1e6;
+            ++tally_.sent;
+            ++tally_.received;
+            tally_.roundTripsMs.push_back(ms);
+            Event event{Kind::Received, frame, got, ms, 0};
+            Came(event);
+            events.push_back(event);
+            return;
+        }
         if (const auto owed = owed_.find(number->second); owed != owed_.end()) {
             const Frame frame = owed->second;
             owed_.erase(owed);
             --tally_.missing;
             ++tally_.late;
-            tally_.bitsCompared += 8 * kFrameBytes;
-            settled_[value] = frame;
-            events.push_back({Kind::Late, frame, got, double(ns - frame.sentNs) / 1e6, 0});
+            Event event{Kind::Late, frame, got, double(ns - frame.sentNs) / 1e6, 0};
+            Came(event);
+            events.push_back(event);
             return;
         }
         // Sent in this run and settled already: it came once more. No bit
@@ -201,18 +214,39 @@ void FrameMatcher::Match(std::vector<Event> &events, const QByteArray &got, qint
     // one held over from an earlier run. Compared with the frame it stood
     // in for.
     ++tally_.wrong;
-    Event event{Kind::Wrong, awaited_.number > 0 ? awaited_ : newest_, got, 0, 0};
+    Event event{Kind::Wrong, inFlight_.empty() ? newest_ : inFlight_.begin()->second, got, 0, 0};
     Compared(event, event.frame.number > 0 ? FrameBytes(event.frame.value) : QByteArray());
     events.push_back(event);
 }
 
+void FrameMatcher::Came(Event &event)
+{
+    // Intact, and compared whole.
+    tally_.bitsCompared += 8 * kFrameBytes;
+    settled_[event.frame.value] = event.frame;
+    if (event.frame.number < newestCame_) {
+        ++tally_.reordered;
+        event.after = newestCame_;
+    }
+    newestCame_ = std::max(newestCame_, event.frame.number);
+}
+
+const FrameMatcher::Frame *FrameMatcher::Outstanding(qint64 before) const
+{
+    const Frame *newest = nullptr;
+    for (const std::map<qint64, Frame> *ledger : {&inFlight_, &owed_})
+        if (const auto next = ledger->lower_bound(before); next != ledger->begin())
+            if (!newest || std::prev(next)->first > newest->number)
+                newest = &std::prev(next)->second;
+    return newest;
+}
+
 void FrameMatcher::Debris(std::vector<Event> &events, const QByteArray &bytes, qint64 before)
 {
-    // The newest frame owed that was sent before the next whole one is the
-    // one these bytes began.
-    const auto owed = before > 0 ? owed_.lower_bound(before) : owed_.begin();
-    if (before > 0 && owed != owed_.begin()) {
-        Corrupt(events, std::prev(owed)->second, bytes.left(kFrameBytes));
+    // The newest frame awaited or owed that was sent before the next whole
+    // one is the one these bytes began.
+    if (const Frame *began = before > 0 ? Outstanding(before) : nullptr) {
+        Corrupt(events, *began, bytes.left(kFrameBytes));
         if (bytes.size() <= kFrameBytes)
             return;
         Debris(events, bytes.mid(kFrameBytes), -1);
@@ -220,7 +254,7 @@ void FrameMatcher::Debris(std::vector<Event> &events, const QByteArray &bytes, q
     }
     // A byte where the line should have been quiet is at least one wrong bit.
     tally_.strayBytes += bytes.size();
-    Event event{Kind::Noise, awaited_, bytes, 0, int(bytes.size())};
+    Event event{Kind::Noise, Awaited(), bytes, 0, int(bytes.size())};
     tally_.bitsCompared += 8 * bytes.size();
     tally_.bitErrors += bytes.size();
     events.push_back(event);
@@ -228,8 +262,11 @@ void FrameMatcher::Debris(std::vector<Event> &events, const QByteArray &bytes, q
 
 void FrameMatcher::Corrupt(std::vector<Event> &events, Frame frame, const QByteArray &got)
 {
-    owed_.erase(frame.number);
-    --tally_.missing;
+    // Settled before its time was up, or owed and counted missing till now.
+    if (inFlight_.erase(frame.number) > 0)
+        ++tally_.sent;
+    else if (owed_.erase(frame.number) > 0)
+        --tally_.missing;
     ++tally_.corrupt;
     settled_[frame.value] = frame;
     Event event{Kind::Corrupt, frame, got, 0, 0};

@@ -56,6 +56,7 @@ QJsonObject CountsObject(const CheckTally &tally, const LineFacts &line)
             {QStringLiteral("corrupt"), tally.corrupt},
             {QStringLiteral("wrong"), tally.wrong},
             {QStringLiteral("missing"), tally.missing},
+            {QStringLiteral("reordered"), tally.reordered},
             {QStringLiteral("stray_bytes"), tally.strayBytes},
             {QStringLiteral("rtt_ms"), rtt},
             {QStringLiteral("bytes_per_s"), tally.seconds > 0 ? double(tally.bytes) / tally.seconds : 0.0},
@@ -72,24 +73,30 @@ bool Asked(const CheckResult &check)
     return check.outcome != CheckResult::NotAsked;
 }
 
+// How far a run got: of the frames planned, or of a stream, which plans none.
+QString FramesSettled(const RunRecord &record)
+{
+    const qint64 sent = record.Total().sent;
+    if (record.framesAsked == 0)
+        return QStringLiteral("%1 frames").arg(sent);
+    return QStringLiteral("%1 of %2 frames").arg(sent).arg(record.framesAsked);
+}
+
 } // namespace
 
 QString EndText(const RunRecord &record)
 {
-    const qint64 sent = record.Total().sent;
     switch (record.end) {
     case RunEnd::Done:
         break;
     case RunEnd::Interrupted:
-        return QStringLiteral("interrupted after %1 of %2 frames").arg(sent).arg(record.framesAsked);
+        return QStringLiteral("interrupted after %1").arg(FramesSettled(record));
     case RunEnd::PortLost:
-        return QStringLiteral("a port was lost after %1 of %2 frames").arg(sent).arg(record.framesAsked);
+        return QStringLiteral("a port was lost after %1").arg(FramesSettled(record));
     case RunEnd::SetupFailed:
         return QStringLiteral("the run could not begin");
     case RunEnd::OutputFailed:
-        return QStringLiteral("stopped after %1 of %2 frames: its output could not be written")
-            .arg(sent)
-            .arg(record.framesAsked);
+        return QStringLiteral("stopped after %1: its output could not be written").arg(FramesSettled(record));
     }
     return {};
 }

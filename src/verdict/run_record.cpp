@@ -23,7 +23,8 @@ CheckTally RunRecord::Total() const
         const CheckTally &tally = direction.tally;
         for (auto [into, from] : {std::pair{&total.sent, tally.sent}, std::pair{&total.received, tally.received},
                                   std::pair{&total.late, tally.late}, std::pair{&total.corrupt, tally.corrupt},
-                                  std::pair{&total.missing, tally.missing}, std::pair{&total.wrong, tally.wrong},
+                                  std::pair{&total.missing, tally.missing},
+                                  std::pair{&total.reordered, tally.reordered}, std::pair{&total.wrong, tally.wrong},
                                   std::pair{&total.strayBytes, tally.strayBytes},
                                   std::pair{&total.bitsCompared, tally.bitsCompared},
                                   std::pair{&total.bitErrors, tally.bitErrors}, std::pair{&total.bytes, tally.bytes}})

@@ -46,7 +46,7 @@ struct DirectionRun
 struct RunRecord
 {
     qint64 seed = 0;
-    qint64 framesAsked = 0; // in all directions together
+    qint64 framesAsked = 0; // in all directions together; 0: a stream, which lasts a time instead
     LineFacts line;
     QString mode = QStringLiteral("stop and wait");
     std::vector<DirectionRun> directions; // in the order they ran

@@ -186,6 +186,9 @@ private slots:
         CheckTally stray = late;
         stray.strayBytes = 2;
         QTest::newRow("bytes between frames") << stray << "stray bytes 2" << false;
+        CheckTally reordered = late;
+        reordered.reordered = 1;
+        QTest::newRow("a frame out of order") << reordered << "stray bytes 0, reordered 1\n" << false;
         CheckTally missing = late;
         missing.late = 0;
         missing.missing = 1;
@@ -362,10 +365,10 @@ private slots:
         QVERIFY(BerBelow95(96 * frames) < rate && BerBelow95(96 * (frames - 1)) >= rate);
     }
 
-    // What comes is matched byte for byte. Steps: "send", "timeout", "#N"
-    // frame N's bytes (counted from 1), "#N[a,b)" a slice of them, "#N^k/m"
-    // them with byte k xored with m, "=text" bytes as they are; the run
-    // then finishes.
+    // What comes is matched byte for byte. Steps: "send", "timeout" (of the
+    // oldest frame awaited), "#N" frame N's bytes (counted from 1), "#N[a,b)"
+    // a slice of them, "#N^k/m" them with byte k xored with m, "=text" bytes
+    // as they are; the run then finishes.
     void matching_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -390,6 +393,15 @@ private slots:
         row("the rest of the last read", {"send", "#1", "=Biz"}, "received 1, late 0, corrupt 0, wrong 0, missing 0, stray bytes 3", 3);
         row("the last frame cut short by the line", {"send", "#1[0,11)", "timeout"}, "corrupt 1, wrong 0, missing 0", 8);
         row("a frame cut short by the end of the run", {"send", "#1[0,5)"}, "sent 0, received 0, late 0, corrupt 0", 0);
+        // Many awaited at once, as in a stream: each is told by its value.
+        row("a frame dropped from a stream", {"send", "send", "send", "#1", "#3", "timeout"},
+            "sent 3, received 2, late 0, corrupt 0, wrong 0, missing 1, stray bytes 0\n", 0);
+        row("a frame twice in a stream", {"send", "send", "#1", "#1", "#2"},
+            "sent 2, received 2, late 0, corrupt 0, wrong 1, missing 0, stray bytes 0\n", 1);
+        row("a pair swapped in a stream", {"send", "send", "send", "#2", "#1", "#3"},
+            "sent 3, received 3, late 0, corrupt 0, wrong 0, missing 0, stray bytes 0, reordered 1", 0);
+        row("a byte lost in a stream, the next frame whole", {"send", "send", "#1[0,11)", "#2"},
+            "sent 2, received 1, late 0, corrupt 1, wrong 0, missing 0, stray bytes 0\n", 8);
     }
     void matching()
     {
@@ -505,6 +517,12 @@ private slots:
         QTest::newRow("a frame echoed twice")
             << QStringList{"3", "4", "-n", "20"} + slow << EchoedTwice(5) << "" << 1
             << QStringList{"sent 20, received 20, late 0, corrupt 0, wrong 1, missing 0", "frame 6: came again"};
+        // Many frames on their way at once, each still told by its value: a
+        // lost byte costs only its own frame, however close the next.
+        QTest::newRow("a stream through a relay that drops bytes")
+            << QStringList{"3", "4", "--stream", "1", "--seed", "0"} << Faulty(9, 3, 10, Lost) << "" << 1
+            << QStringList{"frame 4: corrupt: sent Bizzard?1E93, got Bizzard?193 (",
+                           "wrong 0, missing 0, stray bytes 0\n", "B/s against the line's nominal 960 B/s"};
         const QStringList endless = QStringList{"3", "4", "-n", "100000000"} + slow;
         // Never a pass: the run did not get to its end.
         QTest::newRow("Ctrl-C") << endless << LineFault() << "Ctrl-C" << 4
@@ -597,6 +615,9 @@ private slots:
                                    << QStringList{"--frames wants a whole number from 1 up"};
         QTest::newRow("--until-ber with --frames") << QStringList{"3", "4", "-n", "5", "--until-ber", "1e-6"}
                                                    << LineFault() << "" << 2 << QStringList{"give one"};
+        QTest::newRow("a stream and a count of frames")
+            << QStringList{"3", "4", "--stream", "2", "-n", "5"} << LineFault() << "" << 2
+            << QStringList{"each set how long a run lasts"};
         // The line: a pseudo-terminal keeps any rate, even one outside the
         // standard ones, and the stop bits and flow control, and the run is
         // judged by the line asked for; it never takes parity or 7 bits.
