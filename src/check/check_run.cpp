@@ -249,7 +249,7 @@ void TCheckRun::Timing()
     if (reading.timing == Timing::Consistent)
         Set(check, CheckResult::Passed);
     else if (reading.timing == Timing::Unknown)
-        Set(check, CheckResult::CouldNotRun, QStringLiteral("no frame came back to be timed"));
+        Set(check, CheckResult::CouldNotRun, QStringLiteral("no frame came back intact to be timed"));
     else {
         const QString reason = text.mid(text.indexOf(QLatin1Char(' ')) + 1);
         report_->Problem(check, QStringLiteral("--require-wire: ") + reason);

@@ -131,8 +131,11 @@ void TLinkCheck::TimedOut()
 void TLinkCheck::Expire()
 {
     const FrameMatcher::Frame frame = matcher_.Awaited();
+    // Bytes of it on their way make it late, or corrupt, once they are all
+    // here: said then, not called missing now.
+    const bool arriving = matcher_.Arriving();
     Settled(matcher_.TimedOut(Now()));
-    if (matcher_.Owes(frame.number))
+    if (matcher_.Owes(frame.number) && !arriving)
         Problem(QStringLiteral("frame %1: missing: nothing came back within %2 ms").arg(frame.number).arg(timeoutMs_));
 }
 
@@ -177,6 +180,12 @@ void TLinkCheck::Settled(const std::vector<FrameMatcher::Event> &events)
                              event.got.size() > kShownNoise ? QStringLiteral("...") : QString()));
             break;
         }
+    }
+    // A frame judged corrupt as soon as its bytes were all here is settled
+    // as one that came back: the next goes now, not at its timeout.
+    if (!next && timeout_.isActive() && matcher_.AwaitedCount() == 0) {
+        timeout_.stop();
+        next = true;
     }
     if (next) {
         report_->Progress(matcher_.Tally(), frames_);

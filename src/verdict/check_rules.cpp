@@ -61,7 +61,7 @@ QString TimingText(const TimingReading &reading, double frameOnLineMs, const QSt
     case Timing::Unknown:
         break;
     }
-    return QStringLiteral("timing: unknown: no frame came back");
+    return QStringLiteral("timing: unknown: no frame came back intact");
 }
 
 double BerBelow95(qint64 bits)

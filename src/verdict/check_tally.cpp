@@ -12,7 +12,7 @@ QString Ms(double ms)
 QString RoundTrip(const std::vector<double> &ms)
 {
     if (ms.empty())
-        return QStringLiteral("round trip: no frame came back");
+        return QStringLiteral("round trip: no frame came back intact");
     return QStringLiteral("round trip: median %1, max %2")
         .arg(Ms(Median(ms)), Ms(*std::max_element(ms.begin(), ms.end())));
 }

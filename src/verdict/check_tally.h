@@ -20,7 +20,7 @@ struct CheckTally
     qint64 strayBytes = 0;
     qint64 bitsCompared = 0; // of every byte that came, against what should have
     qint64 bitErrors = 0;
-    std::vector<double> roundTripsMs; // of the frames received
+    std::vector<double> roundTripsMs; // of the frames that came back intact, late ones too
     qint64 bytes = 0;                 // all that reached the master
     double seconds = 0;               // from the first frame out to the end
 };

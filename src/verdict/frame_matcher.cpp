@@ -134,6 +134,24 @@ qsizetype FrameMatcher::NextShaped(qsizetype from) const
     return -1;
 }
 
+// Whether a frame's shape may begin at or after `from` and be made whole by
+// bytes still to come.
+bool FrameMatcher::ShapeMayStart(qsizetype from) const
+{
+    for (qsizetype at = from; at < pending_.size(); ++at) {
+        const qsizetype have = std::min<qsizetype>(pending_.size() - at, kFrameBytes);
+        if (have == kFrameBytes)
+            continue; // whole, and not a frame: NextShaped said so
+        qsizetype i = 0;
+        while (i < have && (i < qsizetype(kPreambleAndMarker.size()) ? pending_[at + i] == kPreambleAndMarker[size_t(i)]
+                                                                     : IsDigit(pending_[at + i])))
+            ++i;
+        if (i == have)
+            return true;
+    }
+    return false;
+}
+
 std::vector<FrameMatcher::Event> FrameMatcher::Settle(qint64 ns, bool final)
 {
     std::vector<Event> events;
@@ -161,6 +179,22 @@ std::vector<FrameMatcher::Event> FrameMatcher::Settle(qint64 ns, bool final)
                 Debris(events, pending_, newest_.number + 1);
             pending_.clear();
             break;
+        }
+        // Twelve bytes like the oldest frame awaited, and no frame can begin
+        // among them: they were that frame, garbled, and it is judged now
+        // rather than at its timeout. Bytes unlike it wait for the timeout,
+        // since they may be noise before the frame itself.
+        if (pending_.size() >= kFrameBytes && !inFlight_.empty() && !ShapeMayStart(1)) {
+            const Frame frame = inFlight_.begin()->second;
+            const QByteArray expected = FrameBytes(frame.value);
+            qsizetype alike = 0;
+            for (qsizetype i = 0; i < kFrameBytes; ++i)
+                alike += pending_[i] == expected[i];
+            if (2 * alike >= kFrameBytes) {
+                Corrupt(events, frame, pending_.left(kFrameBytes));
+                pending_.remove(0, kFrameBytes);
+                continue;
+            }
         }
         // Two frames' worth and not one of them whole: nothing more that
         // comes can make a frame of the first twelve.
@@ -194,7 +228,11 @@ void FrameMatcher::Match(std::vector<Event> &events, const QByteArray &got, qint
             owed_.erase(owed);
             --tally_.missing;
             ++tally_.late;
-            Event event{Kind::Late, frame, got, double(ns - frame.sentNs) / 1e6, 0};
+            // Its round trip too: a link whose every frame is late has a
+            // pace, and the timing reads it.
+            const double ms = double(ns - frame.sentNs) / 1e6;
+            tally_.roundTripsMs.push_back(ms);
+            Event event{Kind::Late, frame, got, ms, 0};
             Came(event);
             events.push_back(event);
             return;

@@ -80,12 +80,15 @@ public:
     bool Owes(qint64 number) const { return owed_.count(number) > 0; }
     // Frames awaited or owed, or bytes not yet judged.
     bool Unsettled() const { return !inFlight_.empty() || !owed_.empty() || !pending_.isEmpty(); }
+    // Bytes that came and are not yet judged: a frame on its way.
+    bool Arriving() const { return !pending_.isEmpty(); }
     CheckTally &Tally() { return tally_; }
     const CheckTally &Tally() const { return tally_; }
 
 private:
     std::vector<Event> Settle(qint64 ns, bool final);
     qsizetype NextShaped(qsizetype from) const;
+    bool ShapeMayStart(qsizetype from) const;
     void Match(std::vector<Event> &events, const QByteArray &got, qint64 ns);
     void Came(Event &event);
     const Frame *Outstanding(qint64 before) const;

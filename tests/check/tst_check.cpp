@@ -196,7 +196,7 @@ private slots:
         missing.seconds = 2;
         QTest::newRow("frames a second are those sent") << missing << "12 B/s against the line's nominal 960 B/s; 2 frames/s"
                                                         << false;
-        QTest::newRow("nothing settled proves nothing") << CheckTally() << "round trip: no frame came back" << false;
+        QTest::newRow("nothing settled proves nothing") << CheckTally() << "round trip: no frame came back intact" << false;
     }
     void tally()
     {
@@ -379,12 +379,15 @@ private slots:
         };
         row("two frames intact", {"send", "#1", "send", "#2"}, "sent 2, received 2, late 0, corrupt 0, wrong 0, missing 0", 0);
         row("a preamble byte with a bit flipped", {"send", "#1^2/1", "timeout"}, "sent 1, received 0, late 0, corrupt 1", 1);
-        row("a digit 0 turned into p", {"send", "#1^8/64", "timeout"}, "corrupt 1, wrong 0, missing 0", 1);
+        row("a digit 0 turned into p, judged before its timeout", {"send", "#1^8/64"}, "corrupt 1, wrong 0, missing 0", 1);
+        row("twelve bytes of noise, then the frame", {"send", "=xxxxxxxxxxxx", "#1"},
+            "received 1, late 0, corrupt 0, wrong 0, missing 0, stray bytes 12", 12);
         row("a digit turned into another value", {"send", "#1^11/1", "timeout"}, "corrupt 0, wrong 1, missing 1", 1);
         row("a frame of an earlier run, then this one's",
             {"send", "=Bizzard?1234", "#1"}, "sent 1, received 1, late 0, corrupt 0, wrong 1", 7);
         row("begun before its timeout, whole after it",
-            {"send", "#1[0,11)", "timeout", "#1[11,12)"}, "sent 1, received 0, late 1, corrupt 0, wrong 0, missing 0", 0);
+            {"send", "#1[0,11)", "timeout", "#1[11,12)"},
+            "sent 1, received 0, late 1, corrupt 0, wrong 0, missing 0, stray bytes 0\nround trip: median", 0);
         row("a byte lost, then the next frame whole",
             {"send", "#1[0,11)", "timeout", "send", "#2"}, "sent 2, received 1, late 0, corrupt 1, wrong 0, missing 0", 8);
         row("a swapped pair", {"send", "timeout", "send", "#2", "#1"}, "sent 2, received 1, late 1, corrupt 0", 0);
@@ -503,7 +506,7 @@ private slots:
         QTest::newRow("a digit lost now and then")
             << QStringList{"3", "4", "-n", "20", "-t", "500", "--seed", "0"} << Faulty(9, 3, 10, Lost) << "" << 1
             << QStringList{"sent 20, received 18, late 0, corrupt 2, wrong 0, missing 0",
-                           "frame 4: missing: nothing came back within 500 ms", "frame 14: missing"};
+                           "frame 4: corrupt: sent Bizzard?1E93, got Bizzard?193", "frame 14: corrupt"};
         // Every byte is compared, the preamble's too.
         QTest::newRow("a marker inside the preamble")
             << QStringList{"3", "4", "-n", "20", "-t", "300", "--seed", "0"} << Faulty(2, 3, 100, Marker) << "" << 1
