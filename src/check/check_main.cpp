@@ -62,6 +62,11 @@ struct Reports
         // A standard output that failed, or whose reader left once the run
         // was over, has taken nothing of the report.
         const bool flowing = out.Drain(kReportMs);
+        // A reader that left ends a run as Ctrl-C does, whether the run
+        // noticed before its last frame or only now: | head cannot make
+        // the same run end one way or the other by a matter of timing.
+        if (!flowing && out.ReaderLeft() && record.end == RunEnd::Done)
+            record.end = RunEnd::Interrupted;
         if (!flowing && record.end != RunEnd::Interrupted)
             Unwritten(report, record, QStringLiteral("standard output: %1").arg(out.Failure()));
         Verdict verdict = Judge(record);

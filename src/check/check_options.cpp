@@ -53,8 +53,10 @@ upper-case hex digits, within 0..32000. The values of 32001 frames in a
 row all differ, and any 16 in a row put each hex digit on the lowest
 place. Each run starts at a point of that sequence picked by chance, its
 seed, shown first (and as "seed" in JSON), so frames an earlier run left
-in a buffer or a relay are never taken for this run's; --seed N sends the
-same frames again, byte for byte. One frame is awaited at a time: the
+in a buffer or a relay are wrong frames, not this run's: only runs whose
+seeds fall within their frame counts of each other share values (two runs
+of 100 frames, about 1 in 160); --seed N sends the same frames again, byte
+for byte. One frame is awaited at a time: the
 next goes out once the one before has left SLAVE and has come back or its
 timeout (default %7 ms at %10, ten times the %8 ms a frame
 takes on the line) has passed. Nothing else found at MASTER lets a
@@ -156,8 +158,9 @@ Exit status:
      asked for cannot run on these devices (--lines or --isolate on a
      pseudo-terminal)
   3  a port was lost during the run
-  4  interrupted: INT, TERM or HUP, or the reader of the output went away,
-     before the frames planned were settled, and no fault found so far
+  4  interrupted: INT, TERM or HUP before the frames planned were settled,
+     or the reader of the output went away before the summary was out;
+     and no fault found so far
 )")
         .arg(kLineBaud)
         .arg(kLineDataBits)

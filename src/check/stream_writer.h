@@ -34,6 +34,8 @@ public:
     // Why not all that was written got out, in the system's words; empty
     // while all is well.
     QString Failure() const;
+    // Whether that was its reader going away, as | head does.
+    bool ReaderLeft() const;
 
     // Whether a standard stream is open at all. Asked before anything else
     // opens a file: a closed stream's number would be handed to the next

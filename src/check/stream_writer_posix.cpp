@@ -112,6 +112,12 @@ bool TStreamWriter::Drain(int ms)
     return out;
 }
 
+bool TStreamWriter::ReaderLeft() const
+{
+    std::lock_guard lock(shared_->mutex);
+    return shared_->gone;
+}
+
 QString TStreamWriter::Failure() const
 {
     std::lock_guard lock(shared_->mutex);
