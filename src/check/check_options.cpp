@@ -65,7 +65,7 @@ SLAVE, on the same two open ports, the values going on where the first
 direction's ended; every problem and the summary name the direction, a
 direction that carries nothing fails the run, and one verdict covers
 both. --until-ber RATE sends the frames that, all intact, put the bit
-error rate's 95% bound below RATE (each 96 bits compared; 1e-6 takes 31251
+error rate's 95% bound below RATE (96 bits a frame at 8 data bits; 1e-6 takes 31251
 frames), says so first, and ends at the first fault.
 With --stream SECONDS frames go out instead as fast as
 SLAVE's driver takes them, for that long: it is kept fed with %12 frames'
@@ -102,8 +102,9 @@ and then:
             rate), from the fastest round trip; with --require-wire,
             anything but consistent is a fault
   bit error rate  every byte that came is compared with the one that
-            should have: 96 bits a frame (a stray byte, or a frame that came
-            again, counts as at least one wrong bit). With no bit wrong, the
+            should have: 96 bits a frame, 84 at 7 data bits (a stray
+            byte, or a frame that came again, counts as at least one wrong
+            bit). With no bit wrong, the
             bound at 95% confidence (the rule of three); else the rate seen
 
 Beyond the frames, from what only a real port's driver tells:
@@ -313,13 +314,6 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
                              .arg(parser.value(stream)));
         options.frames = 0;
     }
-    if (parser.isSet(untilBer)) {
-        options.untilBer = parser.value(untilBer).toDouble(&ok);
-        if (!ok || !(options.untilBer > 0 && options.untilBer < 1))
-            return Wrong(QStringLiteral("--until-ber wants a rate above 0 and below 1, as 1e-6, not \"%1\"")
-                             .arg(parser.value(untilBer)));
-        options.frames = FramesForBound(options.untilBer, 8 * kFrameBytes);
-    }
     options.both = parser.isSet(both);
     options.requireWire = parser.isSet(requireWire);
     LineSettings &line = options.line;
@@ -345,6 +339,14 @@ CheckRequest ParseCheckArguments(const QStringList &arguments)
     if (!flowGiven)
         return Wrong(QStringLiteral("--flow wants none or rtscts, not \"%1\"").arg(parser.value(flow)));
     line.flow = *flowGiven;
+    // Counted in the bits the line carries, which 7 data bits make fewer.
+    if (parser.isSet(untilBer)) {
+        options.untilBer = parser.value(untilBer).toDouble(&ok);
+        if (!ok || !(options.untilBer > 0 && options.untilBer < 1))
+            return Wrong(QStringLiteral("--until-ber wants a rate above 0 and below 1, as 1e-6, not \"%1\"")
+                             .arg(parser.value(untilBer)));
+        options.frames = FramesForBound(options.untilBer, options.line.dataBits * kFrameBytes);
+    }
 
     options.timeoutMs = parser.isSet(timeout) ? parser.value(timeout).toInt(&ok) : DefaultTimeoutMs(line);
     if (!ok || options.timeoutMs < 1)
@@ -376,7 +378,7 @@ QString RunPlan(const CheckOptions &options)
                           "the line at %5")
         .arg(options.untilBer, 0, 'g', 3)
         .arg(frames)
-        .arg(frames * 8 * kFrameBytes)
+        .arg(frames * options.line.dataBits * kFrameBytes)
         .arg(seconds < 120 ? QStringLiteral("%1 s").arg(qCeil(seconds)) : QStringLiteral("%1 min").arg(qCeil(seconds / 60)))
         .arg(LineName(options.line));
 }

@@ -38,7 +38,8 @@ QString Bits(int wrong)
 TLinkCheck::TLinkCheck(TCommPort *master, TCommPort *slave, qint64 frames, qint64 seed, int timeoutMs,
                        CheckReport *report, const QString &check, const QString &label, QObject *owner)
     : QObject(owner), master_(master), slave_(slave), frames_(frames), timeoutMs_(timeoutMs), report_(report),
-      check_(check), label_(label), matcher_(seed)
+      check_(check), label_(label),
+      matcher_(seed, slave->GetLine() ? slave->GetLine()->Taken().dataBits : kLineDataBits)
 {
     for (QTimer *timer : {&timeout_, &drained_, &straggler_})
         timer->setSingleShot(true);

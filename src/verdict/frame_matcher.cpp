@@ -241,7 +241,7 @@ void FrameMatcher::Match(std::vector<Event> &events, const QByteArray &got, qint
         // of it is wrong, but a frame that should not be there is at least
         // one wrong bit on the line.
         ++tally_.wrong;
-        tally_.bitsCompared += 8 * kFrameBytes;
+        tally_.bitsCompared += dataBits_ * kFrameBytes;
         ++tally_.bitErrors;
         const auto settled = settled_.find(value);
         events.push_back({Kind::Again, settled != settled_.end() ? settled->second : Frame{number->second, value, 0},
@@ -260,7 +260,7 @@ void FrameMatcher::Match(std::vector<Event> &events, const QByteArray &got, qint
 void FrameMatcher::Came(Event &event)
 {
     // Intact, and compared whole.
-    tally_.bitsCompared += 8 * kFrameBytes;
+    tally_.bitsCompared += dataBits_ * kFrameBytes;
     settled_[event.frame.value] = event.frame;
     if (event.frame.number < newestCame_) {
         ++tally_.reordered;
@@ -293,7 +293,7 @@ void FrameMatcher::Debris(std::vector<Event> &events, const QByteArray &bytes, q
     // A byte where the line should have been quiet is at least one wrong bit.
     tally_.strayBytes += bytes.size();
     Event event{Kind::Noise, Awaited(), bytes, 0, int(bytes.size())};
-    tally_.bitsCompared += 8 * bytes.size();
+    tally_.bitsCompared += dataBits_ * bytes.size();
     tally_.bitErrors += bytes.size();
     events.push_back(event);
 }
@@ -317,6 +317,6 @@ void FrameMatcher::Compared(Event &event, const QByteArray &expected)
     // Nothing to compare with, before the first frame: every byte is at
     // least one wrong bit.
     event.wrongBits = expected.isEmpty() ? int(event.got.size()) : WrongBits(event.got, expected);
-    tally_.bitsCompared += 8 * (expected.isEmpty() ? event.got.size() : expected.size());
+    tally_.bitsCompared += dataBits_ * (expected.isEmpty() ? event.got.size() : expected.size());
     tally_.bitErrors += event.wrongBits;
 }

@@ -58,7 +58,9 @@ public:
         qint64 after = 0; // Received, Late: the number of a frame sent later that came first; 0: none
     };
 
-    explicit FrameMatcher(qint64 seed) : seed_(seed) {}
+    // Each byte carries `dataBits` on the line: 7 of them leave nothing to
+    // compare in the top bit, which never crossed it.
+    explicit FrameMatcher(qint64 seed, int dataBits = 8) : seed_(seed), dataBits_(dataBits) {}
 
     // The next frame, awaited from now on besides those awaited already; its
     // bytes are FrameBytes(value).
@@ -98,6 +100,7 @@ private:
     void Compared(Event &event, const QByteArray &expected);
 
     qint64 seed_;
+    int dataBits_;
     qint64 next_ = 0;
     Frame newest_; // the frame sent last
     std::map<qint64, Frame> inFlight_; // by number: awaited, its time not up
