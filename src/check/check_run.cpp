@@ -243,7 +243,7 @@ void TCheckRun::Timing()
 {
     if (!options_.requireWire)
         return;
-    const TimingReading reading = ReadTiming(record_.Total().roundTripsMs, record_.line.frameOnLineMs);
+    const TimingReading reading = ReadTiming(record_.Total().roundTrips, record_.line.frameOnLineMs);
     const QString text = TimingText(reading, record_.line.frameOnLineMs, record_.line.name);
     const QString check = QStringLiteral("timing");
     if (reading.timing == Timing::Consistent)
@@ -288,7 +288,7 @@ QStringList TCheckRun::Notes() const
         if (isolation_[&side - sides_] == Isolated::Fails)
             lines << QStringLiteral("the %1 port fails on its own: the fault lies in that port or its adapter")
                          .arg(side.name);
-    if (ReadTiming(record_.Total().roundTripsMs, record_.line.frameOnLineMs).timing == Timing::Slow)
+    if (ReadTiming(record_.Total().roundTrips, record_.line.frameOnLineMs).timing == Timing::Slow)
         for (const Side &side : sides_)
             if (side.info.latencyMs > 1)
                 lines << LatencyAdvice(side.name, side.port->GetDevice(), side.info.latencyMs);

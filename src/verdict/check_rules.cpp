@@ -13,11 +13,11 @@ constexpr double kSlowAbove = 2.0;
 
 } // namespace
 
-TimingReading ReadTiming(const std::vector<double> &roundTripsMs, double frameOnLineMs)
+TimingReading ReadTiming(const RoundTrips &roundTrips, double frameOnLineMs)
 {
-    if (roundTripsMs.empty() || frameOnLineMs <= 0)
+    if (roundTrips.Empty() || frameOnLineMs <= 0)
         return {};
-    const double fastest = *std::min_element(roundTripsMs.begin(), roundTripsMs.end());
+    const double fastest = roundTrips.Fastest();
     const double ratio = fastest / frameOnLineMs;
     if (ratio < kVirtualBelow)
         return {Timing::Virtual, ratio > 0 ? 1 / ratio : 0};

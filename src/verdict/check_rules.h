@@ -1,5 +1,7 @@
 #pragma once
 
+#include "check_tally.h"
+
 #include <QString>
 
 #include <vector>
@@ -14,7 +16,7 @@ struct TimingReading
     Timing timing = Timing::Unknown;
     double factor = 1; // Virtual: so many times faster than the line allows; Slow: slower
 };
-TimingReading ReadTiming(const std::vector<double> &roundTripsMs, double frameOnLineMs);
+TimingReading ReadTiming(const RoundTrips &roundTrips, double frameOnLineMs);
 QString TimingName(Timing timing); // virtual, consistent, slow, unknown
 QString TimingText(const TimingReading &reading, double frameOnLineMs, const QString &lineName);
 

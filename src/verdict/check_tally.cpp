@@ -1,6 +1,7 @@
 #include "check_tally.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -9,12 +10,21 @@ QString Ms(double ms)
     return QString::number(ms, 'f', 2) + QStringLiteral(" ms");
 }
 
-QString RoundTrip(const std::vector<double> &ms)
+QString RoundTrip(const RoundTrips &trips)
 {
-    if (ms.empty())
+    if (trips.Empty())
         return QStringLiteral("round trip: no frame came back intact");
-    return QStringLiteral("round trip: median %1, max %2")
-        .arg(Ms(Median(ms)), Ms(*std::max_element(ms.begin(), ms.end())));
+    return QStringLiteral("round trip: median %1, max %2").arg(Ms(trips.Median()), Ms(trips.Slowest()));
+}
+
+// A fixed mix of the count, so the sample, and every report made from it,
+// is the same each time the same round trips come.
+std::uint64_t Mixed(std::uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
 }
 
 QString Rate(const CheckTally &tally, double bytesPerSecond)
@@ -31,10 +41,36 @@ QString Rate(const CheckTally &tally, double bytesPerSecond)
 
 } // namespace
 
-double Median(std::vector<double> values)
+void RoundTrips::Add(double ms)
 {
-    if (values.empty())
+    fastest_ = count_ == 0 ? ms : std::min(fastest_, ms);
+    slowest_ = count_ == 0 ? ms : std::max(slowest_, ms);
+    ++count_;
+    // Each round trip so far stays in the sample with the same chance.
+    if (sample_.size() < kKept)
+        sample_.push_back(ms);
+    else if (const std::uint64_t at = Mixed(std::uint64_t(count_)) % std::uint64_t(count_); at < kKept)
+        sample_[at] = ms;
+}
+
+void RoundTrips::Add(const RoundTrips &other)
+{
+    if (other.Empty())
+        return;
+    const double fastest = Empty() ? other.fastest_ : std::min(fastest_, other.fastest_);
+    const double slowest = Empty() ? other.slowest_ : std::max(slowest_, other.slowest_);
+    for (const double ms : other.sample_)
+        Add(ms);
+    count_ += other.count_ - qint64(other.sample_.size());
+    fastest_ = fastest;
+    slowest_ = slowest;
+}
+
+double RoundTrips::Median() const
+{
+    if (sample_.empty())
         return 0;
+    std::vector<double> values = sample_;
     std::sort(values.begin(), values.end());
     const std::size_t half = values.size() / 2;
     return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
@@ -52,7 +88,7 @@ QString Summary(const CheckTally &tally, double bytesPerSecond)
         .arg(tally.wrong)
         .arg(tally.missing)
         .arg(tally.strayBytes)
-        .arg(reordered, RoundTrip(tally.roundTripsMs), Rate(tally, bytesPerSecond));
+        .arg(reordered, RoundTrip(tally.roundTrips), Rate(tally, bytesPerSecond));
 }
 
 bool Intact(const CheckTally &tally)

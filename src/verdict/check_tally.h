@@ -2,7 +2,33 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <vector>
+
+// The round trips of the frames that came back intact, late ones too, in
+// ms: the fastest and the slowest exactly, and the median from an even
+// sample of at most kKept of them, so that a stream of any length keeps
+// bounded memory.
+class RoundTrips
+{
+public:
+    static constexpr std::size_t kKept = std::size_t(1) << 16;
+
+    void Add(double ms);
+    // Another run's, as if added one by one.
+    void Add(const RoundTrips &other);
+    bool Empty() const { return count_ == 0; }
+    double Fastest() const { return fastest_; }
+    double Slowest() const { return slowest_; }
+    // The middle value, or the mean of the middle two; 0 of none.
+    double Median() const;
+
+private:
+    std::vector<double> sample_;
+    qint64 count_ = 0;
+    double fastest_ = 0;
+    double slowest_ = 0;
+};
 
 // What a run has settled so far, and how it reads at the end. Every frame
 // settled is received, late, corrupt or missing; wrong counts the frames
@@ -20,13 +46,10 @@ struct CheckTally
     qint64 strayBytes = 0;
     qint64 bitsCompared = 0; // of every byte that came, against what should have
     qint64 bitErrors = 0;
-    std::vector<double> roundTripsMs; // of the frames that came back intact, late ones too
-    qint64 bytes = 0;                 // all that reached the master
-    double seconds = 0;               // from the first frame out to the end
+    RoundTrips roundTrips;
+    qint64 bytes = 0;     // all that reached the master
+    double seconds = 0;   // from the first frame out to the end
 };
-
-// The middle value, or the mean of the middle two; 0 of none.
-double Median(std::vector<double> values);
 
 // The summary's lines: counts, round trip, and the rate on the line against
 // its nominal `bytesPerSecond`.

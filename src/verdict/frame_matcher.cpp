@@ -217,7 +217,7 @@ void FrameMatcher::Match(std::vector<Event> &events, const QByteArray &got, qint
             const double ms = double(ns - frame.sentNs) / 1e6;
             ++tally_.sent;
             ++tally_.received;
-            tally_.roundTripsMs.push_back(ms);
+            tally_.roundTrips.Add(ms);
             Event event{Kind::Received, frame, got, ms, 0};
             Came(event);
             events.push_back(event);
@@ -231,7 +231,7 @@ void FrameMatcher::Match(std::vector<Event> &events, const QByteArray &got, qint
             // Its round trip too: a link whose every frame is late has a
             // pace, and the timing reads it.
             const double ms = double(ns - frame.sentNs) / 1e6;
-            tally_.roundTripsMs.push_back(ms);
+            tally_.roundTrips.Add(ms);
             Event event{Kind::Late, frame, got, ms, 0};
             Came(event);
             events.push_back(event);

@@ -46,9 +46,9 @@ QString EndName(RunEnd end)
 QJsonObject CountsObject(const CheckTally &tally, const LineFacts &line)
 {
     QJsonObject rtt;
-    if (!tally.roundTripsMs.empty()) {
-        rtt.insert(QStringLiteral("median"), Median(tally.roundTripsMs));
-        rtt.insert(QStringLiteral("max"), *std::max_element(tally.roundTripsMs.begin(), tally.roundTripsMs.end()));
+    if (!tally.roundTrips.Empty()) {
+        rtt.insert(QStringLiteral("median"), tally.roundTrips.Median());
+        rtt.insert(QStringLiteral("max"), tally.roundTrips.Slowest());
     }
     return {{QStringLiteral("sent"), tally.sent},
             {QStringLiteral("received"), tally.received},
@@ -60,7 +60,7 @@ QJsonObject CountsObject(const CheckTally &tally, const LineFacts &line)
             {QStringLiteral("stray_bytes"), tally.strayBytes},
             {QStringLiteral("rtt_ms"), rtt},
             {QStringLiteral("bytes_per_s"), tally.seconds > 0 ? double(tally.bytes) / tally.seconds : 0.0},
-            {QStringLiteral("timing"), TimingName(ReadTiming(tally.roundTripsMs, line.frameOnLineMs).timing)},
+            {QStringLiteral("timing"), TimingName(ReadTiming(tally.roundTrips, line.frameOnLineMs).timing)},
             {QStringLiteral("bits_compared"), tally.bitsCompared},
             {QStringLiteral("bit_errors"), tally.bitErrors},
             {QStringLiteral("ber_below_95"), tally.bitErrors == 0 && tally.bitsCompared > 0
@@ -119,7 +119,7 @@ QStringList SummaryLines(const RunRecord &record, const Verdict &verdict)
         for (const QString &line : Summary(direction.tally, record.line.nominalBytesPerSecond).split(QLatin1Char('\n')))
             lines << lead + line;
     }
-    lines << TimingText(ReadTiming(tally.roundTripsMs, record.line.frameOnLineMs), record.line.frameOnLineMs,
+    lines << TimingText(ReadTiming(tally.roundTrips, record.line.frameOnLineMs), record.line.frameOnLineMs,
                         record.line.name);
     lines << ErrorRateText(tally.bitsCompared, tally.bitErrors);
     for (const CheckResult &check : record.checks)

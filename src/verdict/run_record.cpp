@@ -29,7 +29,7 @@ CheckTally RunRecord::Total() const
                                   std::pair{&total.bitsCompared, tally.bitsCompared},
                                   std::pair{&total.bitErrors, tally.bitErrors}, std::pair{&total.bytes, tally.bytes}})
             *into += from;
-        total.roundTripsMs.insert(total.roundTripsMs.end(), tally.roundTripsMs.begin(), tally.roundTripsMs.end());
+        total.roundTrips.Add(tally.roundTrips);
         total.seconds += tally.seconds;
     }
     return total;
