@@ -84,12 +84,15 @@ private slots:
             << QStringList{"^master: COM2 → /dev/ttyS1\\b", "^slave: COM3 → /dev/ttyS2\\b",
                            "^sent 50, received 50, ", "^status: 0\nlocks: none$"}
             << QList<Limit>{};
-        // Another line on the 8250: it takes the rate and the parity, and
-        // reads them back as asked (else a setting not taken fails the run).
-        QTest::newRow("comloop-check 2 3 at 115200 with even parity")
+        // Another line on the 8250: it takes the rate, the parity and the
+        // stop bits, and reads them back as asked (else a setting not taken
+        // fails the run); and the frames go both ways over it.
+        QTest::newRow("comloop-check 2 3 at 115200 8E2, both ways")
             << Guest::Rig::Uarts
-            << QStringLiteral("guest_probe run -- comloop-check 2 3 -n 50 -t 2000 --baud 115200 --parity even") << 0
-            << QStringList{"^sent 50, received 50, ", "^timing: [^\n]* 115200 8E1 ",
+            << QStringLiteral("guest_probe run -- comloop-check 2 3 -n 50 -t 2000 --baud 115200 --parity even "
+                              "--stop-bits 2 --both") << 0
+            << QStringList{"^slave to master: sent 50, received 50, ", "^master to slave: sent 50, received 50, ",
+                           "^timing: [^\n]* 115200 8E2 ",
                            "^counters: master: framing 0, parity 0, ", "^verdict: pass \\(exit status 0\\)$",
                            "^status: 0\nlocks: none$"}
             << QList<Limit>{};
