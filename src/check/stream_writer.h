@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class StreamSink;
+
 // Writes to one of the program's standard streams, or to a report file,
 // from a thread of its own, so that a reader that stalls (a pipe nobody
 // reads, a terminal on hold, a FIFO) never holds up the event loop, and
@@ -52,7 +54,7 @@ signals:
 
 private:
     struct Shared;
-    TStreamWriter(int stream, bool owned, QObject *owner);
+    TStreamWriter(const StreamSink &sink, QObject *owner);
     static void Run(const std::shared_ptr<Shared> &shared);
 
     std::shared_ptr<Shared> shared_;
