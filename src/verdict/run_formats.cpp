@@ -121,7 +121,12 @@ QStringList SummaryLines(const RunRecord &record, const Verdict &verdict)
     }
     lines << TimingText(ReadTiming(tally.roundTrips, record.line.frameOnLineMs), record.line.frameOnLineMs,
                         record.line.name);
-    lines << ErrorRateText(tally.bitsCompared, tally.bitErrors);
+    // A frame that never came has no bit to compare: the rate says nothing
+    // of it, and says so.
+    lines << ErrorRateText(tally.bitsCompared, tally.bitErrors)
+            + (tally.missing == 1  ? QStringLiteral("; the missing frame is not in it")
+               : tally.missing > 1 ? QStringLiteral("; the %1 missing frames are not in it").arg(tally.missing)
+                                   : QString());
     for (const CheckResult &check : record.checks)
         if (check.outcome == CheckResult::CouldNotRun && check.name == QStringLiteral("output"))
             lines << QStringLiteral("output: %1").arg(check.reason);
