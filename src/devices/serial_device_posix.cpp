@@ -194,17 +194,6 @@ TSerialDevice::~TSerialDevice()
     Close();
 }
 
-qint64 TSerialDevice::Failed(PortFailure failure)
-{
-    // A vanished device leaves its descriptor answering with errors or end
-    // of file, and nothing more is watched: the owner closes it.
-    WatchReads(false);
-    WatchWrites(false);
-    failure.gone = NodeGone();
-    failure_ = failure;
-    return -1;
-}
-
 bool TSerialDevice::NodeGone() const
 {
     struct stat st = {};

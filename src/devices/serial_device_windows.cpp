@@ -237,17 +237,6 @@ std::optional<COMSTAT> TSerialDevice::Line::Status()
     return status;
 }
 
-qint64 TSerialDevice::Failed(PortFailure failure)
-{
-    // Nothing more is read or watched once the device has failed: the owner
-    // closes it, and a read that failed is never tried again.
-    WatchReads(false);
-    WatchWrites(false);
-    failure.gone = NodeGone();
-    failure_ = failure;
-    return -1;
-}
-
 bool TSerialDevice::NodeGone() const
 {
     // A port Windows listed when it opened and no longer lists is gone;
