@@ -166,7 +166,7 @@ int main(int argc, char **argv)
     // Both are tried, so one run names every port that needs fixing.
     RunRecord refused;
     refused.seed = options.seed;
-    refused.framesAsked = options.frames * (options.both ? 2 : 1);
+    refused.framesAsked = options.FramesInAll();
     refused.end = RunEnd::SetupFailed;
     for (const Side &side : sides) {
         if (OpenPort(*side.port, side.named, options.line))

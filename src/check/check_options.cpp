@@ -372,7 +372,7 @@ QString RunPlan(const CheckOptions &options)
 {
     if (options.untilBer <= 0)
         return {};
-    const qint64 frames = options.frames * (options.both ? 2 : 1);
+    const qint64 frames = options.FramesInAll();
     const double seconds = double(frames) * FrameOnLineMs(options.line) / 1000;
     return QStringLiteral("until the bit error rate's 95% bound is below %1: %2 frames (%3 bits), at least %4 on "
                           "the line at %5")

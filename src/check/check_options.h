@@ -22,6 +22,9 @@ struct CheckOptions
     double untilBer = 0;  // when above 0: frames enough to put the error rate's bound below it
     bool both = false;    // the frames go back from MASTER to SLAVE too
     bool requireWire = false; // a pace the line asked for cannot have is a fault
+
+    // The frames planned in all directions together.
+    qint64 FramesInAll() const { return frames * (both ? 2 : 1); }
     int timeoutMs = 0;
     qint64 seed = -1;     // where the run's values start; -1: anywhere, by chance
     bool lines = false;   // test the handshake lines too

@@ -37,7 +37,7 @@ TCheckRun::TCheckRun(const CheckOptions &options, TCommPort *master, TCommPort *
       report_(report)
 {
     record_.seed = options.seed;
-    record_.framesAsked = options.frames * (options.both ? 2 : 1);
+    record_.framesAsked = options.FramesInAll();
     record_.line = {LineName(options.line), FrameOnLineMs(options.line), NominalBytesPerSecond(options.line)};
 }
 

@@ -63,8 +63,7 @@ void TLinkCheck::SendNext()
 {
     if (stopped_ || timeout_.isActive())
         return;
-    if (const CheckTally &tally = matcher_.Tally();
-        stopAtFault_ && tally.missing + tally.corrupt + tally.wrong + tally.strayBytes > 0) {
+    if (stopAtFault_ && matcher_.Tally().sent > 0 && !Intact(matcher_.Tally())) {
         Stop(End::Done);
         return;
     }

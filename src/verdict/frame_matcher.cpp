@@ -185,7 +185,7 @@ std::vector<FrameMatcher::Event> FrameMatcher::Settle(qint64 ns, bool final)
         // rather than at its timeout. Bytes unlike it wait for the timeout,
         // since they may be noise before the frame itself.
         if (pending_.size() >= kFrameBytes && !inFlight_.empty() && !ShapeMayStart(1)) {
-            const Frame frame = inFlight_.begin()->second;
+            const Frame frame = Awaited();
             const QByteArray expected = FrameBytes(frame.value);
             qsizetype alike = 0;
             for (qsizetype i = 0; i < kFrameBytes; ++i)

@@ -30,7 +30,8 @@ QByteArray FrameBytes(std::int32_t value);
 // A frame of the wrong shape counts as corrupt, never as received; one of
 // the right shape that nobody awaited is wrong. A frame that comes after
 // one sent later is reordered, besides received or late. Every byte that
-// came is compared: 96 bits a frame, and the bits found wrong among them.
+// came is compared, in the bits the line carries: 96 a frame at 8 data
+// bits, and the bits found wrong among them.
 class FrameMatcher
 {
 public:
